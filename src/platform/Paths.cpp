@@ -1,0 +1,31 @@
+#include "platform/Paths.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace platform {
+
+std::string ProgramDir()
+{
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string exe = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string(".");
+    auto slash = exe.find_last_of(PathDelim);
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "";  // program in the root directory: "" + "/name" is still right
+    return exe.substr(0, slash);
+}
+
+bool HasDirectoryPart(const std::string& path)
+{
+    return path.find(PathDelim) != std::string::npos;
+}
+
+bool IsAbsolutePath(const std::string& path)
+{
+    return !path.empty() && path[0] == PathDelim;
+}
+
+} // namespace platform

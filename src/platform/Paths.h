@@ -1,0 +1,16 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// The directory separator of this platform, where the design uses a backslash.
+inline constexpr char PathDelim = '/';
+
+// Directory of the running program file, without a trailing separator.
+std::string ProgramDir();
+
+// True when the path names a directory as well as a file name.
+bool HasDirectoryPart(const std::string& path);
+bool IsAbsolutePath(const std::string& path);
+
+} // namespace platform

@@ -1,0 +1,37 @@
+#include "platform/TextUtil.h"
+
+namespace platform {
+
+std::string UpperAscii(std::string s)
+{
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string LowerAscii(std::string s)
+{
+    for (auto& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool SameTextAscii(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && UpperAscii(a) == UpperAscii(b);
+}
+
+std::string Trim(const std::string& s)
+{
+    auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    std::size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b]))
+        ++b;
+    while (e > b && isBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+} // namespace platform

@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// ASCII-only case mapping: bytes above 127 are left as they are, whatever
+// code page the text is in.
+std::string UpperAscii(std::string s);
+std::string LowerAscii(std::string s);
+bool SameTextAscii(const std::string& a, const std::string& b);
+
+// Removes blanks and control characters (bytes up to 32) at both ends.
+std::string Trim(const std::string& s);
+
+} // namespace platform

@@ -1,0 +1,52 @@
+#include "runner/Settings.h"
+
+#include "platform/CodePages.h"
+#include "platform/IniFile.h"
+#include "platform/TextUtil.h"
+#include "runner/kelCryptStr.h"
+
+namespace runner {
+
+TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error)
+{
+    platform::TIniFile ini(path);
+    error = ini.LoadError();
+    const char* sec = SettingsSection;
+    TSettings s;
+    s.Host = ini.ReadString(sec, "Host", s.Host);
+    s.Port = ini.ReadString(sec, "Port", s.Port);
+    s.From = ini.ReadString(sec, "From", s.From);
+    s.Auth = ini.ReadInteger(sec, "Auth", s.Auth);
+    s.Username = ini.ReadString(sec, "Username", s.Username);
+    s.Password = UnscramblePassword(ini.ReadString(sec, "Password", ""));
+    s.SaveLog = ini.ReadBool(sec, "SaveLog", s.SaveLog);
+    s.Language = ini.ReadString(sec, "Language", s.Language);
+    s.OemChars = ini.ReadBool(sec, "OemChars", s.OemChars);
+    s.UseSSL = ini.ReadBool(sec, "UseSSL", s.UseSSL);
+    s.SSLType = ini.ReadInteger(sec, "SSLType", s.SSLType);
+    s.CodePage = ini.ReadString(sec, "CodePage", s.CodePage);
+    return s;
+}
+
+unsigned CodePageFromSetting(const std::string& value)
+{
+    std::string v = platform::LowerAscii(platform::Trim(value));
+    if (v.rfind("windows-", 0) == 0 || v.rfind("cp", 0) == 0)
+        v = v.substr(v[0] == 'w' ? 8 : 2);
+    if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
+        return v.size() <= 5 ? static_cast<unsigned>(std::stoul(v)) : 0;
+    return platform::CodePageOfLocaleCharset(value);
+}
+
+std::optional<std::string> SettingsProblem(const TSettings& s)
+{
+    if (s.Auth < 0 || s.Auth > 6)
+        return "Invalid setting Auth=" + std::to_string(s.Auth) + " (allowed: 0 to 6)";
+    if (s.SSLType < 0 || s.SSLType > 2)
+        return "Invalid setting SSLType=" + std::to_string(s.SSLType) + " (allowed: 0 to 2)";
+    if (!s.CodePage.empty() && CodePageFromSetting(s.CodePage) == 0)
+        return "Invalid setting CodePage=" + s.CodePage + " (unknown character set)";
+    return std::nullopt;
+}
+
+} // namespace runner

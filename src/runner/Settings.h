@@ -1,0 +1,41 @@
+#pragma once
+#include "platform/SystemError.h"
+
+#include <optional>
+#include <string>
+
+namespace runner {
+
+// Section SendMail of the settings file; the installation's defaults for
+// every mail. The job script may override the server values for one mail.
+struct TSettings {
+    std::string Host;
+    std::string Port = "smtp";
+    std::string From;
+    long Auth = 0;
+    std::string Username;
+    std::string Password;  // unscrambled
+    bool SaveLog = false;
+    std::string Language = "english.lng";
+    bool OemChars = false;
+    bool UseSSL = false;
+    long SSLType = 0;
+    // Code page of job scripts when it is not the locale's (name or number).
+    std::string CodePage;
+};
+
+inline constexpr const char* SettingsSection = "SendMail";
+
+// Reads the settings; keys that are missing or malformed keep their
+// defaults. A file that cannot be read is reported through `error`.
+TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error);
+
+// Code page named by the CodePage setting: a number, "windows-" + number or
+// a character-set name; 0 when unknown.
+unsigned CodePageFromSetting(const std::string& value);
+
+// A value the send run cannot work with, as a log line naming key and
+// value; nullopt when all is usable.
+std::optional<std::string> SettingsProblem(const TSettings& s);
+
+} // namespace runner

@@ -1,0 +1,164 @@
+#include "runner/fSendEMail.h"
+
+#include "platform/CodePages.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/TextUtil.h"
+
+namespace runner {
+
+TfrmSendEMail::TfrmSendEMail(platform::TConsole& console, std::string programDir)
+    : ProgramDir(std::move(programDir)), console_(console)
+{
+    log_.OnLine = [this](const std::string& line) {
+        if (shown_)
+            console_.ShowLine(line);
+    };
+}
+
+int TfrmSendEMail::Execute(const std::vector<std::string>& args)
+{
+    FormCreate(args);
+    if (ShowStatus)
+        Show();
+    return ExitCode();
+}
+
+void TfrmSendEMail::FormCreate(const std::vector<std::string>& args)
+{
+    ReadCommandLine(args);
+    HadError = false;
+    ErrorText.clear();
+    StepText.clear();
+    LastReplyText.clear();
+    FirstErrorReply.clear();
+    RunJob();
+}
+
+void TfrmSendEMail::ReadCommandLine(const std::vector<std::string>& args)
+{
+    args_ = args;
+    DeleteJob = true;
+    ShowErrors = true;
+    ShowStatus = false;
+    SendErrorMail = false;
+    LogArg.clear();
+    ErrorMailTo.clear();
+    SettingsPath = ProgramDir + platform::PathDelim + "plonEmail.dat";
+
+    auto valueAfter = [&](std::size_t i) { return i + 1 < args.size() ? args[i + 1] : std::string(); };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string word = platform::UpperAscii(args[i]);
+        if (word == "/NODEL")
+            DeleteJob = false;
+        else if (word == "/NOERROR" || word == "/NOERRORS" || word == "/NOERRORES")
+            ShowErrors = false;
+        else if (word == "/LOG")
+            LogArg = valueAfter(i);
+        else if (word == "/STAT")
+            ShowStatus = true;
+        else if (word == "/LOGEMAIL") {
+            SendErrorMail = true;
+            ErrorMailTo = valueAfter(i);
+        } else if (word == "/CFG")
+            SettingsPath = valueAfter(i);
+    }
+
+    if (platform::LowerAscii(SettingsPath).find(".dat") == std::string::npos)
+        SettingsPath += ".dat";
+    if (!platform::HasDirectoryPart(SettingsPath))
+        SettingsPath = ProgramDir + platform::PathDelim + SettingsPath;
+    else if (!platform::IsAbsolutePath(SettingsPath) && !platform::FileExists(SettingsPath))
+        SettingsPath = ProgramDir + platform::PathDelim + SettingsPath;
+}
+
+void TfrmSendEMail::Unusable(const std::string& message)
+{
+    unusable_ = true;
+    console_.Error(message);
+    AddLogLine(message);
+    Close();
+}
+
+bool TfrmSendEMail::ReadSettings()
+{
+    std::optional<platform::SystemError> err;
+    Settings = ReadSettingsFile(SettingsPath, err);
+    if (err) {
+        Unusable("Cannot read settings file " + SettingsPath + ": " + err->Message);
+        return false;
+    }
+    if (!Settings.CodePage.empty())
+        platform::SetAnsiCodePageOverride(CodePageFromSetting(Settings.CodePage));
+    return true;
+}
+
+void TfrmSendEMail::RunJob()
+{
+    if (!platform::FileExists(SettingsPath)) {
+        if (auto err = platform::CreateEmptyFile(SettingsPath)) {
+            Unusable("Cannot create settings file " + SettingsPath + ": " + err->Message);
+            return;
+        }
+    }
+    if (!ReadSettings())
+        return;
+    if (Settings.SaveLog)
+        log_.OpenLogFile(LogArg, ProgramDir);
+
+    if (!args_.empty()) {
+        JobPath = args_[0];
+        if (auto problem = SettingsProblem(Settings)) {
+            Unusable(*problem);
+            log_.CloseLogFile();
+            return;
+        }
+        SendJobMail();
+    }
+
+    if (HadError) {
+        AddLogLine("End with errors.");
+        log_.CloseLogFile();
+        Close();
+    }
+}
+
+void TfrmSendEMail::SendJobMail()
+{
+    // Reading the job script and sending arrive with the send run; until
+    // then a job ends here, unsent.
+}
+
+void TfrmSendEMail::ShowOrLog(const std::string& message)
+{
+    if (ShowErrors)
+        console_.MessageBox(frmSendEMail.Caption, message);
+    else
+        AddLogLine(message);
+}
+
+void TfrmSendEMail::Show()
+{
+    if (shown_)
+        return;
+    shown_ = true;
+    console_.ShowTitle(frmSendEMail.Caption, grpDebug.Caption);
+    for (auto& line : log_.DisplayMemo())
+        console_.ShowLine(line);
+}
+
+void TfrmSendEMail::Close()
+{
+    closed_ = true;
+}
+
+int TfrmSendEMail::ExitCode() const
+{
+    if (unusable_)
+        return exitUnusable;
+    if (args_.empty() || sent_)
+        return exitSent;
+    return exitNotSent;
+}
+
+} // namespace runner

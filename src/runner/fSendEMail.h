@@ -1,0 +1,79 @@
+#pragma once
+#include "platform/Console.h"
+#include "runner/ProcessLog.h"
+#include "runner/Settings.h"
+
+#include <string>
+#include <vector>
+
+namespace runner {
+
+// Process exit codes; the caller's only machine-readable outcome.
+enum TExitCode : int {
+    exitSent = 0,      // mail sent, or nothing to send
+    exitNotSent = 1,   // a job was given and its mail was not sent
+    exitUnusable = 2,  // settings file or command line unusable
+};
+
+// A captioned element of the main window; language files address it by name.
+struct TCaptioned {
+    std::string Name;
+    std::string Caption;
+};
+
+// The main window: owns the command line, the settings, the process log and
+// the run. On this platform it is shown on the console (see TConsole).
+class TfrmSendEMail {
+public:
+    explicit TfrmSendEMail(platform::TConsole& console, std::string programDir);
+
+    // Runs one start of the program with the arguments after the program
+    // name, and returns the process exit code.
+    int Execute(const std::vector<std::string>& args);
+
+    void FormCreate(const std::vector<std::string>& args);
+    void ReadCommandLine(const std::vector<std::string>& args);
+    void RunJob();
+    void AddLogLine(const std::string& message) { log_.AddLogLine(message); }
+    void ShowOrLog(const std::string& message);
+    void Show();
+    void Close();
+
+    const TProcessLog& Log() const { return log_; }
+    int ExitCode() const;
+
+    TCaptioned frmSendEMail {"frmSendEMail", "Send Email"};
+    TCaptioned grpDebug {"grpDebug", "Process log"};
+
+    // Command line.
+    std::string ProgramDir;
+    std::string SettingsPath;
+    std::string JobPath;
+    bool DeleteJob = true;
+    bool ShowErrors = true;
+    bool ShowStatus = false;
+    std::string LogArg;
+    bool SendErrorMail = false;
+    std::string ErrorMailTo;
+
+    // Run state.
+    bool HadError = false;
+    std::string ErrorText, StepText, LastReplyText, FirstErrorReply;
+
+    TSettings Settings;
+
+private:
+    bool ReadSettings();
+    void SendJobMail();
+    void Unusable(const std::string& message);
+
+    platform::TConsole& console_;
+    TProcessLog log_;
+    std::vector<std::string> args_;
+    bool shown_ = false;
+    bool closed_ = false;
+    bool sent_ = false;
+    bool unusable_ = false;
+};
+
+} // namespace runner
