@@ -1,0 +1,69 @@
+"""Start-up of the real program: settings file, log file, exit codes."""
+import os
+import re
+import subprocess
+
+from conftest import SCRAMBLE_BIN
+
+LINE = re.compile(r"^\[\d\d/[A-Za-z]{3}/\d\d \d\d:\d\d:\d\d\] ")
+
+
+def test_no_argument_creates_settings_quietly(prog):
+    r = prog.run()
+    assert r.returncode == 0
+    assert r.stdout == b""
+    assert os.path.getsize(prog.file("plonEmail.dat")) == 0
+
+
+def test_savelog_appends_dated_lines(prog):
+    prog.settings(SaveLog=1, Auth=9)
+    prog.write("run.log", "kept\r\n")
+    for _ in range(2):
+        assert prog.run("job.txt", "/NOERROR", "/LOG", "run.log").returncode == 2
+    lines = prog.read("run.log").split("\r\n")
+    assert lines[0] == "kept" and lines[-1] == ""
+    assert len(lines) == 4 and all(LINE.match(l) for l in lines[1:3])
+
+
+def test_stat_prints_title_then_log_and_savelog_off_writes_nothing(prog):
+    prog.settings(SaveLog=0, Auth=9)
+    r = prog.run("job.txt", "/NOERROR", "/STAT", "/LOG", "x.log")
+    out = r.stdout.decode().splitlines()
+    assert out[:2] == ["Send Email", "Process log"]
+    assert LINE.match(out[2]) and out[2].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+    assert not os.path.exists(prog.file("x.log"))
+
+
+def test_unopenable_log_file_is_reported_and_run_goes_on(prog):
+    prog.settings(SaveLog=1, Auth=9)
+    r = prog.run("job.txt", "/NOERROR", "/STAT", "/LOG", "/no/such/dir/x.log")
+    out = r.stdout.decode().splitlines()
+    assert out[2].endswith("*** Unable to open log file ***")
+    assert out[3].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+
+
+def test_invalid_auth_names_key_and_value_in_log_file(prog):
+    prog.settings(SaveLog=1, Auth=9)
+    r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == 2
+    lines = prog.read("plonemail.log").splitlines()
+    assert all(LINE.match(line) for line in lines)
+    assert lines[-1].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+
+
+def test_cfg_into_missing_folder_fails_clearly(prog):
+    missing = prog.file("nowhere/conf.dat")
+    r = prog.run("job.txt", "/NOERROR", "/CFG", missing)
+    assert r.returncode == 2
+    assert r.stdout == b""
+    assert f"Cannot create settings file {missing}: No such file or directory" in r.stderr.decode()
+
+
+def test_help_and_version(prog):
+    assert b"usage: plonemail JOBFILE" in prog.run("--help").stdout
+    assert prog.run("--version").stdout.strip() == b"plonemail 3.36b"
+
+
+def test_scrambler_reads_one_line():
+    r = subprocess.run([SCRAMBLE_BIN], input=b"AA\n", capture_output=True, check=True)
+    assert r.stdout == b"na\n"

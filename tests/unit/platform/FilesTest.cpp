@@ -1,0 +1,32 @@
+#include "platform/CodePages.h"
+#include "platform/Files.h"
+
+#include <gtest/gtest.h>
+
+using platform::SplitTextLines;
+
+TEST(Files, LineEndsOfEveryKind)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitTextLines("a\r\nb\nc\rd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitTextLines("a\r\n\r\nb\r\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitTextLines("\n"), (V{""}));
+    EXPECT_EQ(SplitTextLines(""), V{});
+    EXPECT_EQ(SplitTextLines(std::string("x\0y\n", 4)), (V{std::string("x\0y", 3)}));
+}
+
+TEST(CodePages, LocaleCharsetNames)
+{
+    EXPECT_EQ(platform::CodePageOfLocaleCharset("UTF-8"), 65001u);
+    EXPECT_EQ(platform::CodePageOfLocaleCharset("ISO-8859-15"), 28605u);
+    EXPECT_EQ(platform::CodePageOfLocaleCharset("ANSI_X3.4-1968"), 20127u);
+    EXPECT_EQ(platform::CodePageOfLocaleCharset("klingon"), 0u);
+}
+
+TEST(CodePages, OverrideWinsOverLocale)
+{
+    platform::SetAnsiCodePageOverride(1252);
+    EXPECT_EQ(platform::SystemAnsiCodePage(), 1252u);
+    platform::SetAnsiCodePageOverride(0);
+    EXPECT_NE(platform::SystemAnsiCodePage(), 0u);
+}

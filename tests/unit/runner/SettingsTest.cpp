@@ -1,0 +1,100 @@
+#include "TempDir.h"
+#include "runner/Settings.h"
+#include "runner/kelCryptStr.h"
+#include "runner/kelStrings.h"
+
+#include <gtest/gtest.h>
+
+using namespace runner;
+
+TEST(Settings, DefaultsForMissingKeys)
+{
+    TTempDir dir;
+    std::optional<platform::SystemError> err;
+    auto s = ReadSettingsFile(dir.Write("empty.dat", ""), err);
+    EXPECT_FALSE(err);
+    EXPECT_EQ(s.Host, "");
+    EXPECT_EQ(s.Port, "smtp");
+    EXPECT_EQ(s.Auth, 0);
+    EXPECT_EQ(s.Language, "english.lng");
+    EXPECT_FALSE(s.SaveLog);
+    EXPECT_FALSE(s.UseSSL);
+    EXPECT_EQ(s.SSLType, 0);
+    EXPECT_EQ(s.Password, "");
+}
+
+TEST(Settings, ValuesAsWritten)
+{
+    TTempDir dir;
+    std::optional<platform::SystemError> err;
+    auto s = ReadSettingsFile(dir.Write("s.dat",
+        "[sendmail]\nhost = smtp.example.com   \nPort=587\nAuth=0x2\nUseSSL=1\nSSLType=2\n"
+        "SaveLog=-1\nOemChars=yes\nPassword=" + ScramblePassword("Secret 1!") + "\nFrom='me@example.com'\n"), err);
+    EXPECT_EQ(s.Host, "smtp.example.com");
+    EXPECT_EQ(s.Port, "587");
+    EXPECT_EQ(s.Auth, 2);
+    EXPECT_TRUE(s.UseSSL);
+    EXPECT_EQ(s.SSLType, 2);
+    EXPECT_TRUE(s.SaveLog);
+    EXPECT_FALSE(s.OemChars);
+    EXPECT_EQ(s.Password, "Secret 1!");
+    EXPECT_EQ(s.From, "me@example.com");
+}
+
+TEST(Settings, ProblemsNameKeyAndValue)
+{
+    TSettings ok;
+    EXPECT_FALSE(SettingsProblem(ok));
+    TSettings auth;
+    auth.Auth = 7;
+    EXPECT_EQ(*SettingsProblem(auth), "Invalid setting Auth=7 (allowed: 0 to 6)");
+    TSettings ssl;
+    ssl.SSLType = -1;
+    EXPECT_EQ(*SettingsProblem(ssl), "Invalid setting SSLType=-1 (allowed: 0 to 2)");
+    TSettings cp;
+    cp.CodePage = "klingon";
+    EXPECT_NE(SettingsProblem(cp)->find("CodePage=klingon"), std::string::npos);
+}
+
+TEST(Settings, CodePageSetting)
+{
+    EXPECT_EQ(CodePageFromSetting("windows-1252"), 1252u);
+    EXPECT_EQ(CodePageFromSetting("1250"), 1250u);
+    EXPECT_EQ(CodePageFromSetting("UTF-8"), 65001u);
+    EXPECT_EQ(CodePageFromSetting("iso-8859-1"), 28591u);
+    EXPECT_EQ(CodePageFromSetting("nonsense"), 0u);
+}
+
+TEST(Scrambling, KnownFormsAndRoundTrip)
+{
+    EXPECT_EQ(UnscramblePassword(""), "");
+    EXPECT_EQ(ScramblePassword("A"), "n");       // first letter of the scrambled alphabet
+    EXPECT_EQ(ScramblePassword("AA"), "na");     // the alphabet turns one place per character
+    EXPECT_EQ(ScramblePassword("B"), "a");
+    EXPECT_EQ(UnscramblePassword("n"), "A");
+    EXPECT_EQ(ScramblePassword("a b"), ScramblePassword("a") + " " + ScramblePassword("xxb").substr(2));
+
+    std::string all = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789 -_!\xE9";
+    for (auto& text : {all, all + all + all, std::string("p@ss w0rd")})
+        EXPECT_EQ(UnscramblePassword(ScramblePassword(text)), text);
+}
+
+TEST(Scrambling, RotationWrapsAtCharacter63)
+{
+    std::string sixtyThree(63, 'A');
+    std::string stored = ScramblePassword(sixtyThree);
+    EXPECT_EQ(stored[62], stored[0]);  // position 63 uses the unrotated alphabet again
+    EXPECT_EQ(stored[0], 'n');
+}
+
+TEST(SplitString, Items)
+{
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitString("a;b;;c;", ";"), (V{"a", "b", "", "c"}));
+    EXPECT_EQ(SplitString("", ";"), V{});
+    EXPECT_EQ(SplitString(";", ";"), (V{""}));
+    EXPECT_EQ(SplitString(" a , b ", ","), (V{" a ", " b "}));
+    EXPECT_EQ(SplitString("a::b", "::"), (V{"a", "b"}));
+    EXPECT_EQ(SplitString("a;b", ""), (V{"a;b"}));
+    EXPECT_EQ(SplitString("A;b", "a"), (V{"A;b"}));
+}
