@@ -1,0 +1,136 @@
+"""Local SMTP servers for the end-to-end tests, all on 127.0.0.1.
+
+RecordingServer: a real SMTP server (aiosmtpd) that keeps every envelope.
+ScriptedServer: a raw TCP server that plays a fixed reply script, for the
+failure cases a real server would not produce (silence, early close).
+"""
+import email
+import email.policy
+import socket
+import threading
+import time
+
+from aiosmtpd.controller import Controller
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Received:
+    def __init__(self, envelope):
+        self.mail_from = envelope.mail_from
+        self.rcpt_tos = list(envelope.rcpt_tos)
+        self.raw = envelope.original_content or envelope.content
+        self.message = email.message_from_bytes(self.raw, policy=email.policy.default)
+
+
+class _Handler:
+    def __init__(self, refuse_rcpt=()):
+        self.received = []
+        self.refuse_rcpt = set(refuse_rcpt)
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refuse_rcpt:
+            return "550 5.1.1 mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.received.append(Received(envelope))
+        return "250 Message accepted for delivery"
+
+
+class RecordingServer:
+    def __init__(self, refuse_rcpt=()):
+        self.handler = _Handler(refuse_rcpt)
+        self.port = free_port()
+        self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port)
+
+    def __enter__(self):
+        self.controller.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.controller.stop()
+
+    @property
+    def received(self):
+        return self.handler.received
+
+
+class ScriptedServer:
+    """Accepts connections and, for each, sends `greeting` (None: never
+    greets), then answers each received line from `replies` (a function of
+    the line that returns a reply text, None for silence, or "CLOSE")."""
+
+    def __init__(self, greeting="220 scripted ESMTP", replies=None):
+        self.greeting = greeting
+        self.replies = replies or (lambda line: "250 OK")
+        self.lines = []
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(5)
+        self.port = self.sock.getsockname()[1]
+        self.stopping = False
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping = True
+        self.sock.close()
+        self.thread.join(timeout=5)
+
+    def _serve(self):
+        self.sock.settimeout(0.2)
+        while not self.stopping:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                continue
+            with conn:
+                self._session(conn)
+
+    def _session(self, conn):
+        conn.settimeout(0.2)
+        if self.greeting is not None:
+            conn.sendall(self.greeting.encode() + b"\r\n")
+        buf = b""
+        in_data = False
+        deadline = time.monotonic() + 120
+        while not self.stopping and time.monotonic() < deadline:
+            try:
+                chunk = conn.recv(65536)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            if not chunk:
+                return
+            buf += chunk
+            while b"\r\n" in buf:
+                raw, buf = buf.split(b"\r\n", 1)
+                line = raw.decode("latin-1")
+                self.lines.append(line)
+                if in_data:
+                    if line == ".":
+                        in_data = False
+                        reply = self.replies("<END OF DATA>")
+                    else:
+                        reply = self.replies("<DATA LINE>")
+                        if reply == "250 OK":
+                            reply = None
+                else:
+                    reply = self.replies(line)
+                    if line.upper() == "DATA" and reply and reply.startswith("354"):
+                        in_data = True
+                if reply == "CLOSE":
+                    return
+                if reply is not None:
+                    conn.sendall(reply.encode() + b"\r\n")
