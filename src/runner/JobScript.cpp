@@ -8,6 +8,7 @@
 #include "template/Directives.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace runner {
 
@@ -83,35 +84,25 @@ void TJobScriptReader::ReadLine(const std::string& line)
 
 void TJobScriptReader::DispatchTag()
 {
-    const std::string& keyword = Tokens.Token(1);
-    if (keyword == "FROM")
-        TagFrom();
-    else if (keyword == "TO")
-        TagRecipient(job_.ToList);
-    else if (keyword == "CC")
-        TagRecipient(job_.CcList);
-    else if (keyword == "BCC")
-        TagRecipient(job_.BccList);
-    else if (keyword == "SUBJECT")
-        TagSubject();
-    else if (keyword == "MESSAGE")
-        TagMessage();
-    else if (keyword == "ATTACHMENT")
-        TagAttachment();
-    else if (keyword == "EMAIL")
-        TagEmail();
-    else if (keyword == "TEMPLATE")
-        TagTemplate();
-    else if (keyword == "VAR")
-        TagVar();
-    else if (keyword == "MEMO")
-        TagMemo();
-    else if (keyword == "ENDMEMO")
-        TagEndMemo();
-    else if (keyword == "BLOCK")
-        TagBlock();
-    else if (keyword == "CFGEMAIL")
-        TagCfgEmail();
+    using THandler = void (*)(TJobScriptReader&);
+    static const std::unordered_map<std::string, THandler> handlers {
+        {"FROM", [](TJobScriptReader& r) { r.TagFrom(); }},
+        {"TO", [](TJobScriptReader& r) { r.TagRecipient(r.job_.ToList); }},
+        {"CC", [](TJobScriptReader& r) { r.TagRecipient(r.job_.CcList); }},
+        {"BCC", [](TJobScriptReader& r) { r.TagRecipient(r.job_.BccList); }},
+        {"SUBJECT", [](TJobScriptReader& r) { r.TagSubject(); }},
+        {"MESSAGE", [](TJobScriptReader& r) { r.TagMessage(); }},
+        {"ATTACHMENT", [](TJobScriptReader& r) { r.TagAttachment(); }},
+        {"EMAIL", [](TJobScriptReader& r) { r.TagEmail(); }},
+        {"TEMPLATE", [](TJobScriptReader& r) { r.TagTemplate(); }},
+        {"VAR", [](TJobScriptReader& r) { r.TagVar(); }},
+        {"MEMO", [](TJobScriptReader& r) { r.TagMemo(); }},
+        {"ENDMEMO", [](TJobScriptReader& r) { r.TagEndMemo(); }},
+        {"BLOCK", [](TJobScriptReader& r) { r.TagBlock(); }},
+        {"CFGEMAIL", [](TJobScriptReader& r) { r.TagCfgEmail(); }},
+    };
+    if (auto it = handlers.find(Tokens.Token(1)); it != handlers.end())
+        it->second(*this);
 }
 
 // Walks name = value pairs: the token after a known name is passed over
