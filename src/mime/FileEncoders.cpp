@@ -1,0 +1,78 @@
+#include "mime/FileEncoders.h"
+
+#include "mime/Base64.h"
+
+#include <algorithm>
+
+namespace mime {
+
+namespace {
+
+constexpr std::size_t kTextLineMax = 1022;
+constexpr std::size_t kQpLineFill = 73;
+constexpr std::size_t kBase64LineBytes = 57;
+constexpr std::size_t kBase64BlockLines = 26;
+
+} // namespace
+
+bool ReadFileTextLine(TBufferedReadStream& stream, std::string& line)
+{
+    line.clear();
+    for (;;) {
+        if (line.size() == kTextLineMax) {
+            // A line ending right after a full line belongs to it, not to
+            // an empty line of its own.
+            if (stream.PeekByte() == '\r')
+                stream.ReadByte();
+            if (stream.PeekByte() == '\n')
+                stream.ReadByte();
+            break;
+        }
+        const int c = stream.ReadByte();
+        if (c < 0 || c == '\n')
+            break;
+        if (c != '\r')
+            line.push_back(static_cast<char>(c));
+    }
+    return stream.More();
+}
+
+bool EncodeFileQuotedPrintableLine(TBufferedReadStream& stream, std::string& line)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    line.clear();
+    bool delivered = true;
+    while (line.size() < kQpLineFill) {
+        const int c = stream.ReadByte();
+        if (c < 0) {
+            delivered = false;
+            break;
+        }
+        if (c >= 32 && c <= 126 && c != '.' && c != '=') {
+            line.push_back(static_cast<char>(c));
+        } else {
+            line.push_back('=');
+            line.push_back(kHex[c >> 4]);
+            line.push_back(kHex[c & 15]);
+        }
+    }
+    if (!line.empty())
+        line.push_back('=');
+    return delivered;
+}
+
+bool EncodeFileBase64Block(TBufferedReadStream& stream, std::string& block)
+{
+    unsigned char bytes[kBase64LineBytes * kBase64BlockLines];
+    const std::size_t got = stream.Read(reinterpret_cast<char*>(bytes), sizeof bytes);
+    block.clear();
+    block.reserve(2 * sizeof bytes);
+    for (std::size_t off = 0; off < got; off += kBase64LineBytes) {
+        if (off > 0)
+            block += "\r\n";
+        AppendBase64(bytes + off, std::min(kBase64LineBytes, got - off), block);
+    }
+    return stream.More();
+}
+
+} // namespace mime
