@@ -63,6 +63,20 @@ void ScanByte(const std::string& text, const std::string& breakString, const TBy
     }
 }
 
+// A run of multi-byte characters is cut like any other run under force-break:
+// before the character that would pass maxColumn, or after the one that
+// reaches it, so that no line outgrows maxColumn and no character is split.
+void ForceBreakAroundCharacter(int maxColumn, bool forceBreak, int start, int pos, int n, TWrapScan& s)
+{
+    if (!forceBreak || s.Quote != 0 || s.BreakPos >= start)
+        return;
+    const int lastColumn = s.Column + n - 1;
+    if (lastColumn > maxColumn && pos > start)
+        s.BreakPos = pos - 1;
+    else if (lastColumn >= maxColumn)
+        s.BreakPos = pos + n - 1;
+}
+
 std::string Escape(unsigned char c)
 {
     return {'=', kHex[c >> 4], kHex[c & 15]};
@@ -106,6 +120,7 @@ std::string WrapText(const std::string& text, const std::string& breakString, co
     while (pos <= len) {
         const std::size_t n = stepChars ? CharByteCount(text, static_cast<std::size_t>(pos) - 1, codePage) : 1;
         if (n > 1) {
+            ForceBreakAroundCharacter(maxColumn, forceBreak, start, pos, static_cast<int>(n), s);
             pos += static_cast<int>(n) - 1;
             s.Column += static_cast<int>(n) - 1;
         } else {

@@ -105,7 +105,10 @@ std::string IconvNameOfCodePage(unsigned codePage)
         if (e.CodePage == codePage)
             return e.Name;
     if (IsIbmNumbered(codePage))
-        return "IBM" + std::to_string(codePage >= 20000 ? codePage - 20000 : codePage);
+    {
+        const std::string number = std::to_string(codePage >= 20000 ? codePage - 20000 : codePage);
+        return "IBM" + std::string(number.size() < 3 ? 3 - number.size() : 0, '0') + number;
+    }
     if (codePage == 0 || codePage > 65535)
         return {};
     return "CP" + std::to_string(codePage);
@@ -170,9 +173,11 @@ std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage)
             out.push_back('?');
         if (err != EILSEQ)
             break;
-        char16_t unit = 0;
-        std::memcpy(&unit, in, std::min(left, sizeof unit));
-        const std::size_t skip = (unit >= 0xD800 && unit <= 0xDBFF && left >= 4) ? 4 : 2;
+        char16_t units[2] = {0, 0};
+        std::memcpy(units, in, std::min(left, sizeof units));
+        const bool pair = left >= 4 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 &&
+                          units[1] <= 0xDFFF;
+        const std::size_t skip = std::min<std::size_t>(pair ? 4 : 2, left);
         in += skip;
         left -= skip;
     }
