@@ -38,11 +38,8 @@ constexpr auto kDecode = MakeDecodeTable();
 
 } // namespace
 
-void AppendBase64(const unsigned char* bytes, std::size_t n, std::string& out)
+char* EncodeBase64To(const unsigned char* bytes, std::size_t n, char* dst)
 {
-    const std::size_t used = out.size();
-    out.resize(used + (n + 2) / 3 * 4);
-    char* dst = out.data() + used;
     std::size_t i = 0;
     for (; i + 3 <= n; i += 3, dst += 4) {
         const unsigned v = (unsigned{bytes[i]} << 16) | (unsigned{bytes[i + 1]} << 8) | bytes[i + 2];
@@ -56,7 +53,16 @@ void AppendBase64(const unsigned char* bytes, std::size_t n, std::string& out)
         dst[1] = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
         dst[2] = i + 1 < n ? kAlphabet[(b1 & 15) << 2] : '=';
         dst[3] = '=';
+        dst += 4;
     }
+    return dst;
+}
+
+void AppendBase64(const unsigned char* bytes, std::size_t n, std::string& out)
+{
+    const std::size_t used = out.size();
+    out.resize(used + (n + 2) / 3 * 4);
+    EncodeBase64To(bytes, n, out.data() + used);
 }
 
 std::string Base64Encode(std::string_view bytes)

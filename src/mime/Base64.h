@@ -21,7 +21,9 @@ std::string Base64EncodeLine(const std::string& text, int& position);
 // Size of n bytes in base64 with a CR LF after every started 76-character line.
 std::uint64_t Base64EncodedSize(std::uint64_t n);
 
-// Appends the base64 form of n bytes to out (the fast core of the encoders).
+// The base64 form of n bytes: appended to out, or written to dst (room for
+// 4 * ceil(n / 3) characters) returning the end of what was written.
 void AppendBase64(const unsigned char* bytes, std::size_t n, std::string& out);
+char* EncodeBase64To(const unsigned char* bytes, std::size_t n, char* dst);
 
 } // namespace mime

@@ -65,12 +65,15 @@ bool EncodeFileBase64Block(TBufferedReadStream& stream, std::string& block)
 {
     unsigned char bytes[kBase64LineBytes * kBase64BlockLines];
     const std::size_t got = stream.Read(reinterpret_cast<char*>(bytes), sizeof bytes);
-    block.clear();
-    block.reserve(2 * sizeof bytes);
+    const std::size_t lines = (got + kBase64LineBytes - 1) / kBase64LineBytes;
+    block.resize((got + 2) / 3 * 4 + (lines > 0 ? 2 * (lines - 1) : 0));
+    char* dst = block.data();
     for (std::size_t off = 0; off < got; off += kBase64LineBytes) {
-        if (off > 0)
-            block += "\r\n";
-        AppendBase64(bytes + off, std::min(kBase64LineBytes, got - off), block);
+        if (off > 0) {
+            *dst++ = '\r';
+            *dst++ = '\n';
+        }
+        dst = EncodeBase64To(bytes + off, std::min(kBase64LineBytes, got - off), dst);
     }
     return stream.More();
 }
