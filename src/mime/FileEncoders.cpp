@@ -1,6 +1,7 @@
 #include "mime/FileEncoders.h"
 
 #include "mime/Base64.h"
+#include "mime/TextEncoders.h"
 
 #include <algorithm>
 
@@ -39,7 +40,6 @@ bool ReadFileTextLine(TBufferedReadStream& stream, std::string& line)
 
 bool EncodeFileQuotedPrintableLine(TBufferedReadStream& stream, std::string& line)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     line.clear();
     bool delivered = true;
     while (line.size() < kQpLineFill) {
@@ -51,9 +51,7 @@ bool EncodeFileQuotedPrintableLine(TBufferedReadStream& stream, std::string& lin
         if (c >= 32 && c <= 126 && c != '.' && c != '=') {
             line.push_back(static_cast<char>(c));
         } else {
-            line.push_back('=');
-            line.push_back(kHex[c >> 4]);
-            line.push_back(kHex[c & 15]);
+            AppendQpEscape(static_cast<unsigned char>(c), line);
         }
     }
     if (!line.empty())

@@ -124,14 +124,13 @@ std::string StatefulPayload(const std::string& bytes, char letter)
 {
     if (letter == 'B')
         return Base64Encode(bytes);
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == ' ')
             out.push_back('_');
         else if (kStatefulQEscapes.Has(c))
-            out += {'=', kHex[c >> 4], kHex[c & 15]};
+            AppendQpEscape(c, out);
         else
             out.push_back(ch);
     }

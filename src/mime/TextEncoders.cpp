@@ -8,8 +8,6 @@ namespace mime {
 
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
 int TextLength(const std::string& text)
 {
     return static_cast<int>(std::min<std::size_t>(text.size(), kPositionPastEnd - 1));
@@ -77,11 +75,6 @@ void ForceBreakAroundCharacter(int maxColumn, bool forceBreak, int start, int po
         s.BreakPos = pos + n - 1;
 }
 
-std::string Escape(unsigned char c)
-{
-    return {'=', kHex[c >> 4], kHex[c & 15]};
-}
-
 bool IsQpLiteral(unsigned char c, const TByteSet& extraChars)
 {
     return c >= 32 && c <= 126 && c != '=' && !extraChars.Has(c);
@@ -94,10 +87,18 @@ void AppendQpByte(unsigned char c, const TByteSet& extraChars, bool spaceAsUnder
     else if (IsQpLiteral(c, extraChars))
         out.push_back(static_cast<char>(c));
     else
-        out += Escape(c);
+        AppendQpEscape(c, out);
 }
 
 } // namespace
+
+void AppendQpEscape(unsigned char c, std::string& out)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.push_back('=');
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+}
 
 bool NeedsEncoding(const std::string& text)
 {

@@ -10,6 +10,9 @@ namespace mime {
 // advances; a text is limited to 2^31 - 2 bytes.
 inline constexpr int kPositionPastEnd = 0x7FFFFFFF;
 
+// Appends "=" and the two upper-case hex digits of a byte.
+void AppendQpEscape(unsigned char c, std::string& out);
+
 // True when the text holds any byte other than TAB, LF, CR and 32 ... 126.
 bool NeedsEncoding(const std::string& text);
 
