@@ -123,6 +123,7 @@ void ApplyHeaderSettings(const THeaderFields& fields, TSmtpHeaderLines& lines)
     lines.SetFoldHeaders(fields.FoldHeaders);
     lines.SetAllow8bitChars(fields.Allow8bitChars);
     lines.SetConvertToCharset(fields.ConvertToCharset);
+    lines.SetSourceCodePage(fields.SourceCodePage);
 }
 
 std::string BuildHeaderBlock(THeaderFields& fields, TSmtpHeaderLines& lines, const THeaderHook& processHeader)

@@ -68,6 +68,8 @@ struct THeaderFields {
     bool OwnHeaders = false;
     TSmtpDefaultEncoding DefaultEncoding = smtpEnc7bit;
     TSmtpContentType ContentType = smtpPlainText;
+    // Code page the header texts are written in; 0: the system ANSI code page.
+    std::uint32_t SourceCodePage = 0;
 
     const std::string& CharSet() const { return charset_.Name; }
     std::uint32_t CharSetCodePage() const { return charset_.CodePage; }

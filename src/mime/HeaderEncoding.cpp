@@ -201,10 +201,11 @@ std::string HdrEncodeInLine(const std::string& text, const TByteSet& specials, c
 }
 
 std::string EncodeStatefulHeaderText(std::uint32_t codePage, const std::string& charset, char encType,
-                                     int maxColumn, bool fold, const std::string& text)
+                                     int maxColumn, bool fold, const std::string& text,
+                                     std::uint32_t sourceCodePage)
 {
     const char letter = (encType == 'B' || encType == 'b') ? 'B' : 'Q';
-    const std::u16string wide = platform::CodePageToUtf16(text, AnsiCodePage());
+    const std::u16string wide = platform::CodePageToUtf16(text, sourceCodePage ? sourceCodePage : AnsiCodePage());
     if (wide.empty())
         return {};
     const std::string prefix = Prefix(charset, letter);

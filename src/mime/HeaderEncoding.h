@@ -20,8 +20,10 @@ std::string HdrEncodeInLine(const std::string& text, const TByteSet& specials, c
 // Encoded words for stateful code pages and UTF-7: text is in the system
 // ANSI code page; every word is converted on its own, so each one decodes
 // by itself.
+// The text is in sourceCodePage (0: the system ANSI code page).
 std::string EncodeStatefulHeaderText(std::uint32_t codePage, const std::string& charset, char encType,
-                                     int maxColumn, bool fold, const std::string& text);
+                                     int maxColumn, bool fold, const std::string& text,
+                                     std::uint32_t sourceCodePage = 0);
 
 // Folds a complete header line at the header fold points to 76 columns and
 // appends the pieces to the list (every piece after the first starts with

@@ -171,19 +171,24 @@ void TSmtpHeaderLines::SetCharSet(const std::string& name, std::uint32_t codePag
     multiByte_ = multiByte;
 }
 
+std::uint32_t TSmtpHeaderLines::SourceCodePage() const
+{
+    return sourceCodePage_ ? sourceCodePage_ : AnsiCodePage();
+}
+
 std::string TSmtpHeaderLines::Converted(const std::string& value) const
 {
-    const std::uint32_t ansi = AnsiCodePage();
-    if (!convertToCharset_ || ansi == codePage_ || value.empty())
+    const std::uint32_t source = SourceCodePage();
+    if (!convertToCharset_ || source == codePage_ || value.empty())
         return value;
-    std::string converted = ConvertCodePage(value, ansi, codePage_);
+    std::string converted = ConvertCodePage(value, source, codePage_);
     return converted.empty() ? value : converted;  // keep the text when the conversion fails
 }
 
 std::string TSmtpHeaderLines::EncodedWords(const std::string& raw, const std::string& converted, int maxColumn) const
 {
     if (convertToCharset_ && NeedsStatefulTreatment(codePage_))
-        return EncodeStatefulHeaderText(codePage_, charSet_, encType_, maxColumn, foldHeaders_, raw);
+        return EncodeStatefulHeaderText(codePage_, charSet_, encType_, maxColumn, foldHeaders_, raw, SourceCodePage());
     return HdrEncodeInLine(converted, kRfc822Specials, encType_, multiByte_, codePage_, foldHeaders_, maxColumn,
                            charSet_);
 }

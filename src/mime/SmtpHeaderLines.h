@@ -49,6 +49,10 @@ public:
     void SetFoldHeaders(bool value) { foldHeaders_ = value; }
     bool ConvertToCharset() const { return convertToCharset_; }
     void SetConvertToCharset(bool value) { convertToCharset_ = value; }
+    // Code page of the values handed to the Add operations; 0 (the default)
+    // means the system ANSI code page.
+    void SetSourceCodePage(std::uint32_t value) { sourceCodePage_ = value; }
+    std::uint32_t SourceCodePage() const;
 
 private:
     void CheckIndex(std::size_t index, std::size_t limit) const;
@@ -66,6 +70,7 @@ private:
     TSmtpDefaultEncoding defaultEncoding_ = smtpEnc7bit;
     std::string charSet_;
     std::uint32_t codePage_ = 0;
+    std::uint32_t sourceCodePage_ = 0;
     bool multiByte_ = false;
     bool foldHeaders_ = false;
     bool convertToCharset_ = false;

@@ -146,6 +146,27 @@ TEST(SmtpHeaderLines, ConvertsFromTheSystemCodePage)
     EXPECT_EQ(lines.Lines(), (TLines{"Subject: =?iso-8859-1?Q?Caf=E9?=", "From: =?iso-8859-1?Q?Andr=E9?= <a@x.org>"}));
 }
 
+TEST(SmtpHeaderLines, ValuesInAnotherSourceCodePageAreNotConvertedTwice)
+{
+    // Header texts already in UTF-8 on a windows-1252 system.
+    platform::SetAnsiCodePageOverride(1252);
+    TSmtpHeaderLines lines = Latin1Lines(false);
+    lines.SetConvertToCharset(true);
+    lines.SetSourceCodePage(65001);
+    lines.AddHdr("Subject: ", "Caf\xC3\xA9");
+    TSmtpHeaderLines jis;
+    const TCharsetChoice iso2022 = ResolveCharset("iso-2022-jp");
+    jis.SetCharSet(iso2022.Name, iso2022.CodePage, iso2022.MultiByte);
+    jis.SetAllow8bitChars(false);
+    jis.SetConvertToCharset(true);
+    jis.SetSourceCodePage(65001);
+    jis.AddHdr("Subject: ", "\xE6\x97\xA5\xE6\x9C\xAC");  // two kanji in UTF-8
+    platform::SetAnsiCodePageOverride(0);
+    EXPECT_EQ(lines.Lines(), (TLines{"Subject: =?iso-8859-1?Q?Caf=E9?="}));
+    ASSERT_EQ(jis.Count(), 1u);
+    EXPECT_EQ(jis[0], "Subject: =?iso-2022-jp?Q?=1B$BF|K=5C=1B=28B?=");
+}
+
 TEST(SmtpHeaderLines, AddMultiLineCutsAtLineEnds)
 {
     struct Case {
