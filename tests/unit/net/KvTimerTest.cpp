@@ -11,20 +11,11 @@
 #include <stdexcept>
 
 using namespace net;
+using nettest::ErrorOf;
 using nettest::PumpUntil;
 using nettest::TProbe;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // Settings that leave a timer unarmed, each applied to a timer that would run.
 struct TUnarmed {
@@ -42,6 +33,26 @@ void MakeRunnable(TKvTimer& timer, int& ticks)
 {
     timer.SetInterval(50);
     timer.SetOnTimer([&ticks](TKvTimer&) { ++ticks; });
+}
+
+// A tick waits in the queue when its timer is destroyed: it must not arrive.
+template <class TTimer>
+void ExpectNoTickAfterDestruction()
+{
+    TProbe owner;
+    int ticks = 0;
+    auto timer = std::make_unique<TTimer>(&owner);
+    MakeRunnable(*timer, ticks);
+    timer->SetInterval(1);
+    platform::TEventLoop& loop = platform::TEventLoop::Current();
+    ASSERT_TRUE(PumpUntil([&] {
+        loop.WaitMessage(0);
+        return loop.QueuedCount() > 0;
+    }));
+    timer.reset();
+    owner.ProcessAllMessages();
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(owner.WindowHandle()->TimerCount(), 0u);
 }
 
 } // namespace
@@ -81,49 +92,28 @@ TEST(KvTimer, TicksOnTheOwnersWindowUntilDisabled)
     EXPECT_EQ(owner.WindowHandle()->TimerCount(), 0u);
 }
 
-TEST(KvTimer, UnarmedSettingsStartNoTimer)
+TEST(KvTimers, UnarmedSettingsArmNothing)
 {
     for (const TUnarmed& c : unarmedCases) {
         TProbe owner;
         TKvTimer timer(&owner);
+        TKvThreadTimer threadTimer(&owner);
         int ticks = 0;
         MakeRunnable(timer, ticks);
+        MakeRunnable(threadTimer, ticks);
+        ASSERT_TRUE(threadTimer.Clock().HasThread());
         c.Apply(timer);
+        c.Apply(threadTimer);
         EXPECT_EQ(owner.WindowHandle()->TimerCount(), 0u) << c.Name;
+        EXPECT_EQ(threadTimer.Clock().TimerCount(), 0u) << c.Name;
+        EXPECT_FALSE(threadTimer.Clock().HasThread()) << c.Name;
     }
+    EXPECT_EQ(TKvClockPool::ClockCount(), 0u);
 }
 
 TEST(KvTimer, DestroyedTimerGetsNoQueuedTick)
 {
-    TProbe owner;
-    int ticks = 0;
-    auto timer = std::make_unique<TKvTimer>(&owner);
-    MakeRunnable(*timer, ticks);
-    timer->SetInterval(1);
-    platform::TEventLoop& loop = platform::TEventLoop::Current();
-    ASSERT_TRUE(PumpUntil([&] {
-        loop.WaitMessage(0);
-        return loop.QueuedCount() > 0;
-    }));
-    timer.reset();
-    owner.ProcessAllMessages();
-    EXPECT_EQ(ticks, 0);
-    EXPECT_EQ(owner.WindowHandle()->TimerCount(), 0u);
-}
-
-TEST(KvThreadTimer, UnarmedSettingsStartNoClockThread)
-{
-    for (const TUnarmed& c : unarmedCases) {
-        TProbe owner;
-        TKvThreadTimer timer(&owner);
-        int ticks = 0;
-        MakeRunnable(timer, ticks);
-        ASSERT_TRUE(timer.Clock().HasThread());
-        c.Apply(timer);
-        EXPECT_EQ(timer.Clock().TimerCount(), 0u) << c.Name;
-        EXPECT_FALSE(timer.Clock().HasThread()) << c.Name;
-    }
-    EXPECT_EQ(TKvClockPool::ClockCount(), 0u);
+    ExpectNoTickAfterDestruction<TKvTimer>();
 }
 
 TEST(KvThreadTimer, TicksComeNoMoreOftenThanEveryHundredMilliseconds)
@@ -181,22 +171,8 @@ TEST(KvThreadTimer, OnTimerThatRaisesStillGetsItsNextTick)
 
 TEST(KvThreadTimer, DestroyedTimerGetsNoQueuedTick)
 {
-    TProbe owner;
-    int ticks = 0;
-    auto timer = std::make_unique<TKvThreadTimer>(&owner);
-    timer->SetInterval(1);
-    timer->SetOnTimer([&](TKvTimer&) { ++ticks; });
-    platform::TEventLoop& loop = platform::TEventLoop::Current();
-    ASSERT_TRUE(PumpUntil([&] {
-        loop.WaitMessage(0);
-        return loop.QueuedCount() > 0;
-    }));
-    TKvClock* clock = &timer->Clock();
-    timer.reset();
-    owner.ProcessAllMessages();
-    EXPECT_EQ(ticks, 0);
+    ExpectNoTickAfterDestruction<TKvThreadTimer>();
     EXPECT_EQ(TKvClockPool::ClockCount(), 0u);
-    (void)clock;
 }
 
 TEST(KvThreadTimer, KeptAliveClockThreadSleepsWithoutTimers)

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 using namespace net;
+using nettest::ErrorOf;
 using nettest::OnFreshThread;
 using nettest::TProbe;
 
@@ -19,16 +20,6 @@ class TTooMany : public TKvWndControl {
 public:
     int MessageCount() const override { return 101; }
 };
-
-std::string ErrorOf(const std::function<void()>& fn)
-{
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 } // namespace
 

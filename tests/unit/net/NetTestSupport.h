@@ -88,6 +88,17 @@ inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000)
     return true;
 }
 
+// The text of the exception fn raises, empty when it raises none.
+inline std::string ErrorOf(const std::function<void()>& fn)
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
 // Catches what reaches the application's exception display while it lives.
 class TAppExceptions {
 public:
