@@ -26,7 +26,7 @@ TEST(SmtpReply, ParsesCodeSignAndContinuation)
         {"hello world", 0, false},
         {"-", 0, false},
         {"--", 0, false},          // no number: never waits for more lines
-        {std::string("\0\0250 x", 7), 0, false},
+        {std::string(2, '\0') + "250 x", 0, false},
         {"99999999999999999999 huge", 65535, false},
         {"-99999999999999999999", -65535, false},
     };
