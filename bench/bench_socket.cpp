@@ -118,10 +118,12 @@ int main()
     net::TAsyncSocket socket;
     std::uint64_t queued = 0;
     std::uint64_t allocationsAtWarmUp = 0;
+    std::uint64_t allocationsAtEnd = 0;
     bool warm = false;
     bool finished = false;
     const auto sendMore = [&](net::TCustomAsyncSocket& s) {
         if (queued >= total) {
+            allocationsAtEnd = allocations.load();
             s.Close();
             finished = true;
             return;
@@ -152,7 +154,7 @@ int main()
     platform::TQueuedMessage message;
     while (!finished && loop.GetMessage(message))
         platform::TEventLoop::DispatchMessage(message);
-    const std::uint64_t steadyAllocations = allocations.load() - allocationsAtWarmUp;
+    const std::uint64_t steadyAllocations = allocationsAtEnd - allocationsAtWarmUp;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double mb = static_cast<double>(queued) / (1024.0 * 1024.0);
 

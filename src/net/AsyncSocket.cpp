@@ -470,17 +470,18 @@ void TCustomAsyncSocket::ChangeState(TSocketState newState)
 void TCustomAsyncSocket::ResetToDefaults()
 {
     FState = wsClosed;
-    FProto = "tcp";
+    // Whole new strings: assigning literals here trips a false -Wrestrict of g++ 12.
+    FProto = std::string("tcp");
     FProtoAssigned = true;
     FProtoResolved = false;
     FPortAssigned = false;
     FPortResolved = false;
     FAddrAssigned = false;
     FAddrResolved = false;
-    FLocalPort = "0";
+    FLocalPort = std::string("0");
     FLocalPortResolved = false;
-    FLocalAddr = "0.0.0.0";
-    FLocalAddr6 = "::";
+    FLocalAddr = std::string("0.0.0.0");
+    FLocalAddr6 = std::string("::");
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
     FHSocket = -1;
@@ -1072,7 +1073,8 @@ void TCustomAsyncSocket::TriggerSessionClosed(std::uint16_t errCode)
 
 void TCustomAsyncSocket::TriggerDataSent(std::uint16_t errCode)
 {
-    Log("TriggerDataSent handle=" + std::to_string(FHSocket));
+    if (KvLogger) // the text is made only for a logger: this runs for every send
+        Log("TriggerDataSent handle=" + std::to_string(FHSocket));
     if (OnDataSent)
         OnDataSent(*this, errCode);
 }
