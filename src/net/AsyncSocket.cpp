@@ -321,21 +321,30 @@ void TCustomAsyncSocket::CheckClosed(const char* property)
         RaiseException(std::string("Cannot change ") + property + " if not closed");
 }
 
+// Destination settings change only while closed; the same text again is
+// accepted at any time. False when nothing was stored.
+bool TCustomAsyncSocket::AssignTarget(const std::string& value, std::string& field, bool& assigned,
+                                      bool& resolved, const char* property)
+{
+    const std::string text = Trim(value);
+    if (FState != wsClosed) {
+        if (!(assigned && text == field))
+            CheckClosed(property);
+        return false;
+    }
+    field = text;
+    assigned = !text.empty();
+    resolved = false;
+    return true;
+}
+
 void TCustomAsyncSocket::SetAddr(const std::string& value)
 {
-    const std::string addr = Trim(value);
-    if (FState != wsClosed) {
-        if (FAddrAssigned && addr == FAddr)
-            return;
-        CheckClosed("Addr");
+    if (!AssignTarget(value, FAddr, FAddrAssigned, FAddrResolved, "Addr"))
         return;
-    }
-    FAddr = addr;
-    FAddrAssigned = !addr.empty();
-    FAddrResolved = false;
-    if (ParseIPv4Literal(addr))
+    if (ParseIPv4Literal(FAddr))
         FSocketFamily = sfIPv4;
-    else if (ParseIPv6Literal(addr))
+    else if (ParseIPv6Literal(FAddr))
         FSocketFamily = sfIPv6;
     else
         FSocketFamily = FUserFamily;
@@ -343,30 +352,12 @@ void TCustomAsyncSocket::SetAddr(const std::string& value)
 
 void TCustomAsyncSocket::SetPort(const std::string& value)
 {
-    const std::string port = Trim(value);
-    if (FState != wsClosed) {
-        if (FPortAssigned && port == FPort)
-            return;
-        CheckClosed("Port");
-        return;
-    }
-    FPort = port;
-    FPortAssigned = !port.empty();
-    FPortResolved = false;
+    AssignTarget(value, FPort, FPortAssigned, FPortResolved, "Port");
 }
 
 void TCustomAsyncSocket::SetProto(const std::string& value)
 {
-    const std::string proto = Trim(value);
-    if (FState != wsClosed) {
-        if (FProtoAssigned && proto == FProto)
-            return;
-        CheckClosed("Proto");
-        return;
-    }
-    FProto = proto;
-    FProtoAssigned = !proto.empty();
-    FProtoResolved = false;
+    AssignTarget(value, FProto, FProtoAssigned, FProtoResolved, "Proto");
 }
 
 void TCustomAsyncSocket::SetSocketFamily(TSocketFamily value)

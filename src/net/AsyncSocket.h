@@ -267,6 +267,8 @@ private:
     void StartConnect();
     void CloseHandle();
     void CheckClosed(const char* property);
+    bool AssignTarget(const std::string& value, std::string& field, bool& assigned, bool& resolved,
+                      const char* property);
     bool FatalSendError(int errCode) const;
 
     int FHSocket = -1;
