@@ -1,0 +1,218 @@
+#pragma once
+// The non-blocking SMTP client: one socket, one request at a time, each
+// request ending in exactly one OnRequestDone delivered from the message loop.
+
+#include "net/TimeoutAsyncSocket.h"
+#include "net/KvWndControl.h"
+#include "smtp/SmtpReply.h"
+#include "smtp/SmtpTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace smtp {
+
+class TCustomSmtpClient;
+
+using TSmtpDisplay = std::function<void(TCustomSmtpClient& Sender, const std::string& Msg)>;
+using TSmtpRequestDone =
+    std::function<void(TCustomSmtpClient& Sender, TSmtpRequest RqType, std::uint16_t ErrorCode)>;
+using TSmtpSessionEvent = std::function<void(TCustomSmtpClient& Sender, std::uint16_t ErrCode)>;
+using TSmtpRcptToErrorEvent = std::function<void(
+    TCustomSmtpClient& Sender, std::uint16_t ErrorCode, int RcptNameIdx, TSmtpRcptToErrorAction& Action)>;
+using TSmtpGetDataEvent =
+    std::function<void(TCustomSmtpClient& Sender, int LineNum, std::string& MsgLine, int MaxLen, bool& More)>;
+using TSmtpHeaderLineEvent = std::function<void(TCustomSmtpClient& Sender, std::string& Msg, int Size)>;
+using TSmtpMessageDataSentEvent = std::function<void(TCustomSmtpClient& Sender, int Size)>;
+
+class TCustomSmtpClient : public net::TKvWndControl {
+public:
+    using TContinuation = std::function<void()>;
+
+    TCustomSmtpClient();
+    ~TCustomSmtpClient() override;
+
+    // Requests: each returns at once and ends in one OnRequestDone; misuse
+    // raises SmtpException from the call instead.
+    virtual void Connect();
+    virtual void Helo();
+    virtual void Ehlo();
+    virtual void Vrfy();
+    virtual void MailFrom();
+    virtual void RcptTo();
+    virtual void Quit();
+    virtual void Rset();
+    // Closes at once; a running request is reported by the connection end.
+    virtual void Abort();
+
+    // Appends the addresses of the To, Cc and Bcc texts to RcptName.
+    void ParseRecipients(const std::string& to, const std::string& cc, const std::string& bcc);
+
+    // Published properties without setter logic.
+    std::string Host;
+    std::string Port = "smtp";
+    std::string LocalAddr = "0.0.0.0";
+    std::string LocalAddr6 = "::";
+    net::TSocketFamily SocketFamily = net::sfIPv4;
+    net::TSocketErrs SocketErrs = net::wsErrTech;
+    std::string SignOn;
+    std::string Username;
+    std::string Password;
+    TSmtpAuthType AuthType = smtpAuthNone;
+    std::string FromName;
+    std::vector<std::string> RcptName;
+    std::vector<std::string> MailMessage;
+    std::string HdrFrom, HdrTo, HdrCc, HdrReplyTo, HdrReturnPath, HdrSubject, HdrSender;
+    TSmtpPriority HdrPriority = smtpPriorityNone;
+    bool ConfirmReceipt = false;
+    bool ConvertToCharset = false;
+    bool WrapMessageText = false;
+    TSmtpDefaultEncoding DefaultEncoding = smtpEnc7bit;
+    bool Allow8bitChars = true;
+    bool FoldHeaders = false;
+    bool OwnHeaders = false;
+    TSmtpSendMode SendMode = smtpToSocket;
+    std::string XMailer = "plonemail SMTP client V%VER%";
+    int Tag = 0;
+
+    // Published properties with setter logic.
+    int WrapMsgMaxLineLen() const { return FWrapMsgMaxLineLen; }
+    void SetWrapMsgMaxLineLen(int value);
+    TSmtpContentType ContentType() const { return FContentType; }
+    virtual void SetContentType(TSmtpContentType value);
+    const std::string& ContentTypeText() const { return FContentTypeText; }
+    // Stored as the file-sharing flags (0, 16, 32, 48, 64).
+    TSmtpShareMode ShareMode() const;
+    void SetShareMode(TSmtpShareMode value);
+    unsigned ShareFlags() const { return FShareFlags; }
+
+    // Read-only state.
+    TSmtpState State() const { return FState; }
+    const std::string& LastResponse() const { return FLastResponse; }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+    bool Connected() const { return FConnected; }
+    TSmtpRequest RequestType() const { return FRequestType; }
+    int StatusCode() const { return FStatusCode; }
+    bool ExtendedSmtp() const { return FExtendedSmtp; }
+    const std::vector<std::string>& AuthMechanisms() const { return FAuthMechanisms; }
+    bool SizeAdvertised() const { return FSizeAdvertised; }
+    std::int64_t MaxMessageSize() const { return FMaxMessageSize; }
+    // The owned socket, created on first use through CreateSocket.
+    net::TAsyncSocket& Socket();
+
+    // Events.
+    TSmtpDisplay OnDisplay;
+    TSmtpDisplay OnCommand;
+    TSmtpDisplay OnResponse;
+    TSmtpRequestDone OnRequestDone;
+    TSmtpRcptToErrorEvent OnRcptToError;
+    TSmtpSessionEvent OnSessionConnected;
+    TSmtpSessionEvent OnSessionClosed;
+    TSmtpGetDataEvent OnGetData;
+    TSmtpHeaderLineEvent OnHeaderLine;
+    TSmtpMessageDataSentEvent OnMessageDataSent;
+
+    // Passed on to the socket as well.
+    void SetMultiThreaded(bool value) override;
+    void SetMessagePumpHook(TPumpHook hook) override;
+    void SetOnBgException(TBgExceptionEvent handler) override;
+    void AttachThread() override;
+    void DetachThread() override;
+    void AbortOnError() override;
+    int MessageCount() const override { return net::TKvWndControl::MessageCount() + 2; }
+    void WndProc(const platform::TMessage& msg) override;
+
+protected:
+    // The socket factory: a derived class returns its own kind of socket.
+    virtual std::unique_ptr<net::TAsyncSocket> CreateSocket();
+
+    virtual void DoDisplay(const std::string& msg);
+    virtual void DoCommand(const std::string& cmd);
+    // Each reply line before any other processing: reads the EHLO
+    // capabilities, then fires OnResponse.
+    virtual void DoResponse(const std::string& line);
+    virtual void DoRequestDone(int errorCode);
+    virtual void NotifyStateChange() {}
+    // Body and header hooks of the DATA transfer; the message composers
+    // override them (the header-block hook joins with the header lines).
+    virtual void DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more);
+    virtual void DoHeaderLine(std::string& msg, int size);
+    virtual void DoMessageDataSent(int size);
+    virtual void DoSessionConnected(std::uint16_t errCode);
+    virtual void DoSessionClosed(std::uint16_t errCode);
+    virtual void SendCommand(const std::string& cmd);
+    // The socket's connected event.
+    virtual void SocketSessionConnected(std::uint16_t errCode);
+    // Runs the next step of a request chain.
+    virtual void NextChainStep();
+    virtual void WMRequestDone(const platform::TMessage& msg);
+    // An EHLO reply line, for the AUTH capability.
+    virtual void ReadAuthCapability(const std::string& line);
+
+    void AllocateMsgHandlers() override;
+    void FreeMsgHandlers() override;
+
+    // Issues one command of a request: readiness and connection checks, the
+    // accepted codes, then the command; done (when set) runs after the reply
+    // has been checked instead of the completion report.
+    void ExecAsync(TSmtpRequest request, const std::string& command, TSmtpAcceptedCodes accepted,
+                   TContinuation done = {});
+    void CheckReady() const;
+    void CheckConnected() const;
+    // The start of every request: readiness (and connection) checks, then,
+    // unless a chain runs, the request type and a fresh error message.
+    void BeginRequest(TSmtpRequest request, bool needsConnection = true);
+    void SetState(TSmtpState value);
+    // ErrorMessage keeps the first error text of a request.
+    void RecordError();
+    // The standard ReplyHandler.
+    void CheckReply();
+    // Displays and parses LastResponse; false for a continuation line.
+    bool TakeReplyLine();
+
+    TSmtpState FState = smtpReady;
+    bool FConnected = false;
+    TSmtpRequest FRequestType = smtpConnect;
+    int FRequestResult = 0;
+    int FStatusCode = 0;
+    std::string FLastResponse;
+    std::string FErrorMessage;
+    TSmtpAcceptedCodes FAcceptedCodes;
+    TContinuation FReplyHandler;
+    TContinuation FCommandDone;
+    TContinuation FChainContinuation;
+    bool FRequestDoneSent = true; // no request is waiting for its report
+    bool FInChain = false;
+    TSmtpChainStep FLastStep = TSmtpChainStep::None;
+    int FChainResult = 0;
+    bool FExtendedSmtp = false;
+    std::vector<std::string> FAuthMechanisms;
+    bool FSizeAdvertised = false;
+    std::int64_t FMaxMessageSize = 0;
+    int FRecipientIndex = -1;
+
+private:
+    void SocketDnsLookupDone(std::uint16_t errCode);
+    void SocketDataAvailable(std::uint16_t errCode);
+    void SocketSessionClosed(std::uint16_t errCode);
+    void SocketLineLimitExceeded(int length, bool& clearData);
+    void StartSocketConnect();
+    void HandleBanner();
+    void ReadEhloLine(const std::string& line);
+    void RcptToNext();
+    // The sentence of a socket error as the engine quotes it.
+    std::string SocketErrorText(int errCode) const;
+
+    std::unique_ptr<net::TAsyncSocket> FSocket;
+    std::uint32_t FMsgRequestDone = 0;
+    std::uint32_t FMsgNextData = 0;
+    int FWrapMsgMaxLineLen = 76;
+    TSmtpContentType FContentType = smtpPlainText;
+    std::string FContentTypeText = "text/plain";
+    unsigned FShareFlags = 32;
+};
+
+} // namespace smtp
