@@ -191,7 +191,7 @@ void TCustomSmtpClient::SendDataLine(bool dotDoubled)
     net::TAsyncSocket& socket = Socket();
     socket.OnDataSent = [this](auto&, std::uint16_t) { SocketDataSent(); };
     socket.PutDataInSendBuffer(FLine.data(), static_cast<int>(FLine.size()));
-    socket.SendStr("\r\n");
+    socket.SendText("\r\n");
     FLastLineSize += 2;
 }
 
