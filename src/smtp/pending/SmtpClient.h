@@ -262,6 +262,7 @@ private:
     // ---- message transfer ----
     void BuildHeader();
     void StartLocalTransfer(TSmtpRequest request, const char* name);
+    void RunLocalData();
     void TransferStep();
     bool NextHeaderLine();
     bool NextBodyLine();

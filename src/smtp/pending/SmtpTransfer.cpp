@@ -326,6 +326,21 @@ void TCustomSmtpClient::StartLocalTransfer(TSmtpRequest request, const char* nam
     DoDisplay(std::string("> ") + name);
 }
 
+void TCustomSmtpClient::RunLocalData()
+{
+    FLocalTransfer = true;
+    try {
+        Data();
+    } catch (...) {
+        // Nothing was started: the call's exception is the only report.
+        FLocalTransfer = false;
+        StopStreamOutput();
+        FRequestDoneSent = true;
+        SetState(smtpReady);
+        throw;
+    }
+}
+
 void TCustomSmtpClient::CalcMsgSize()
 {
     CheckReady();
@@ -337,16 +352,7 @@ void TCustomSmtpClient::CalcMsgSize()
     SendMode = smtpToStream;
     StartLocalTransfer(smtpCalcMsgSize, "CalcMsgSize");
     OnDisplay = nullptr;
-    FLocalTransfer = true;
-    try {
-        Data();
-    } catch (...) {
-        FLocalTransfer = false;
-        StopStreamOutput();
-        FRequestDoneSent = true;
-        SetState(smtpReady);
-        throw;
-    }
+    RunLocalData();
 }
 
 void TCustomSmtpClient::SendToFile(const std::string& fileName)
@@ -363,16 +369,7 @@ void TCustomSmtpClient::SendToFile(const std::string& fileName)
     FStatusCode = 0;
     FCalculatingSize = false;
     StartLocalTransfer(smtpToFile, "SendToFile");
-    FLocalTransfer = true;
-    try {
-        Data();
-    } catch (...) {
-        FLocalTransfer = false;
-        StopStreamOutput();
-        FRequestDoneSent = true;
-        SetState(smtpReady);
-        throw;
-    }
+    RunLocalData();
 }
 
 void TCustomSmtpClient::MailFromSIZE()
