@@ -652,6 +652,7 @@ void TCustomSmtpClient::RcptToNext()
 
 void TCustomSmtpClient::Abort()
 {
+    ReleaseAttachmentStream();
     StopStreamOutput();
     SetState(smtpAbort);
     if (FSocket)

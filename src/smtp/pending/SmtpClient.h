@@ -189,7 +189,7 @@ protected:
     // ---- message transfer and request chains ----
     // The header-block hook: the composer's additions, then OnProcessHeader.
     virtual void DoProcessHeader(mime::TSmtpHeaderLines& hdrLines);
-    // Releases the composer's open attachment stream (failed copy output).
+    // Releases the composer's open attachment stream (Abort, failed copy output).
     virtual void ReleaseAttachmentStream() {}
     // Starts one chain step; a derived class adds the steps it knows.
     virtual void StartChainStep(TSmtpChainStep step);
