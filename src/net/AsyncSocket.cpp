@@ -470,17 +470,18 @@ void TCustomAsyncSocket::ChangeState(TSocketState newState)
 void TCustomAsyncSocket::ResetToDefaults()
 {
     FState = wsClosed;
-    FProto = "tcp";
+    // Whole new strings: assigning literals here trips a false -Wrestrict of g++ 12.
+    FProto = std::string("tcp");
     FProtoAssigned = true;
     FProtoResolved = false;
     FPortAssigned = false;
     FPortResolved = false;
     FAddrAssigned = false;
     FAddrResolved = false;
-    FLocalPort = "0";
+    FLocalPort = std::string("0");
     FLocalPortResolved = false;
-    FLocalAddr = "0.0.0.0";
-    FLocalAddr6 = "::";
+    FLocalAddr = std::string("0.0.0.0");
+    FLocalAddr6 = std::string("::");
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
     FHSocket = -1;
@@ -489,39 +490,35 @@ void TCustomAsyncSocket::ResetToDefaults()
     FPaused = false;
     FCloseInvoked = false;
     FConnectAfterLookup = false;
-    FReadArmed = true;
     FConnectError = 0;
     FPeerError = 0;
     FDestText.clear();
 }
 
-// Asks the loop for what the connection needs now: the end of the connect,
-// readable data (unless a handler left the last data unread), room for the
-// send chain, and always the peer's close.
+// Readiness is asked for once per connection (and again after Pause and
+// Resume or a move to another thread); each kind is then reported once and
+// re-enabled by the operation that consumes it: a read for read readiness, a
+// write that could not finish for write readiness.
 void TCustomAsyncSocket::UpdateSelection()
 {
     if (FHSocket < 0)
         return;
-    unsigned events = 0;
-    if (!FPaused) {
-        if (FState == wsConnecting) {
-            events = FdWrite;
-        } else if (FState == wsConnected || FState == wsSocksConnected) {
-            events = FdHangUp;
-            if (FReadArmed)
-                events |= FdRead;
-            if (!SendChainEmpty())
-                events |= FdWrite;
-        }
-    }
-    if (events == FSelected)
+    const bool wanted = !FPaused && (FState == wsConnecting || FState == wsConnected || FState == wsSocksConnected);
+    if (wanted == (FSelected != 0))
         return;
+    const unsigned events = wanted ? FdRead | FdWrite : 0u;
     const int err = WindowHandle()->AsyncSelect(FHSocket, FMsgReadiness, events);
     if (err != 0) {
         SocketError("WSAAsyncSelect", WsaErrorFromErrno(err));
         return;
     }
     FSelected = events;
+}
+
+void TCustomAsyncSocket::Reenable(unsigned kind)
+{
+    if (FHSocket >= 0 && FSelected != 0 && HasWindow())
+        WindowHandle()->ReenableSelect(FHSocket, kind);
 }
 
 bool TCustomAsyncSocket::SendChainEmpty()
@@ -870,7 +867,6 @@ void TCustomAsyncSocket::StartConnect()
     }
     ++FSerial;
     FSelected = 0;
-    FReadArmed = true;
     FConnectError = 0;
     FPeerError = 0;
     SocketGetOption(FHSocket, SOL_SOCKET, SO_SNDBUF, FSndBufSize);
@@ -1026,13 +1022,9 @@ void TCustomAsyncSocket::ASyncReceive(std::uint16_t errCode, TAsyncSocketOptions
                 FLastError = 0;
             break;
         }
-        if (FRawReceived == before) {
-            // The handler left the data where it is: wait for its next read
-            // instead of spinning on data nobody takes.
-            FReadArmed = false;
-            UpdateSelection();
-            break;
-        }
+        if (FRawReceived == before)
+            break; // the handler left the data: its next read asks for more
+
         int err = 0;
         const int count = SocketReadable(FHSocket, err);
         if (count < 0) {
@@ -1072,7 +1064,8 @@ void TCustomAsyncSocket::TriggerSessionClosed(std::uint16_t errCode)
 
 void TCustomAsyncSocket::TriggerDataSent(std::uint16_t errCode)
 {
-    Log("TriggerDataSent handle=" + std::to_string(FHSocket));
+    if (KvLogger) // the text is made only for a logger: this runs for every send
+        Log("TriggerDataSent handle=" + std::to_string(FHSocket));
     if (OnDataSent)
         OnDataSent(*this, errCode);
 }
@@ -1093,10 +1086,7 @@ int TCustomAsyncSocket::DoRecv(void* buffer, int length)
     }
     int err = 0;
     const long count = SocketRecv(FHSocket, buffer, static_cast<std::size_t>(std::max(length, 0)), err);
-    if (!FReadArmed) {
-        FReadArmed = true;
-        UpdateSelection();
-    }
+    Reenable(FdRead);
     if (count < 0) {
         FLastError = err;
         if (err == WsaECONNRESET || err == WsaECONNABORTED || err == WsaETIMEDOUT)
@@ -1243,7 +1233,8 @@ void TCustomAsyncSocket::TryToSend()
         SocketError("TryToSend failed", failure);
         return;
     }
-    UpdateSelection();
+    if (!FAllSent)
+        Reenable(FdWrite);
 }
 
 int TCustomAsyncSocket::SendNow(const void* data, int length)

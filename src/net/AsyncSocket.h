@@ -254,6 +254,7 @@ private:
     void WMLookupDone(const platform::TMessage& msg);
     void ResetToDefaults();
     void UpdateSelection();
+    void Reenable(unsigned kind);
     void PostWriteReady();
     // Cancels a running lookup; with notify, OnDnsLookupDone(10004) follows.
     void CancelLookup(bool notify);
@@ -307,7 +308,6 @@ private:
     bool FPaused = false;
     bool FCloseInvoked = false;
     bool FDestroying = false;
-    bool FReadArmed = true;
     unsigned FSelected = 0;
     int FConnectError = 0;
     int FPeerError = 0;

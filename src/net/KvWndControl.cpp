@@ -78,12 +78,7 @@ void TKvWndControl::AllocateWindow()
         FOwnerThread = thread;
         AllocateMsgHandlers();
     } catch (...) {
-        handler->FreeMessagesOf(this);
-        if (handler->UsedCount() == 0)
-            pool.FreeWindowHandler(handler);
-        FWindow = nullptr;
-        FHandler = nullptr;
-        FOwnerThread = {};
+        LeaveHandler(pool, handler);
         throw;
     }
 }
@@ -96,7 +91,13 @@ void TKvWndControl::ReleaseWindow()
     std::lock_guard lock(pool.Lock());
     TKvWndHandler* handler = FHandler;
     FreeMsgHandlers();
-    // Numbers of subclasses already destroyed when this runs from the destructor.
+    LeaveHandler(pool, handler);
+}
+
+// Pool lock held. Also gives back numbers of subclasses that are already
+// destroyed when this runs from the destructor.
+void TKvWndControl::LeaveHandler(TKvWndHandlerPool& pool, TKvWndHandler* handler)
+{
     handler->FreeMessagesOf(this);
     if (handler->UsedCount() == 0)
         pool.FreeWindowHandler(handler);

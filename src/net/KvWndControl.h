@@ -22,6 +22,7 @@ public:
 };
 
 class TKvWndHandler;
+class TKvWndHandlerPool;
 
 class TKvWndControl {
 public:
@@ -101,6 +102,7 @@ protected:
 
 private:
     void ReleaseWindowOnce() noexcept;
+    void LeaveHandler(TKvWndHandlerPool& pool, TKvWndHandler* handler);
 
     platform::TMessageWindow* FWindow = nullptr;
     TKvWndHandler* FHandler = nullptr;

@@ -26,9 +26,11 @@ std::uint64_t MonotonicMs()
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
-std::uint32_t EpollMask(unsigned events)
+std::uint32_t EpollMask(unsigned events, bool ended)
 {
-    std::uint32_t mask = EPOLLRDHUP;
+    std::uint32_t mask = EPOLLONESHOT;
+    if (!ended)
+        mask |= EPOLLRDHUP;
     if (events & FdRead)
         mask |= EPOLLIN;
     if (events & FdWrite)
@@ -211,17 +213,12 @@ TEventLoop::TEntry TEventLoop::PopLocked()
     return entry;
 }
 
-// A timer tick or readiness message that leaves the queue lets its source
-// queue the next one.
+// A timer tick that leaves the queue lets its timer queue the next one.
 void TEventLoop::SettleLocked(const TEntry& entry)
 {
     if (entry.Kind == EKind::Timer) {
         if (TTimer* timer = FindTimerLocked(entry.Target, entry.Message.WParam))
             timer->Pending = false;
-    } else if (entry.Kind == EKind::Readiness) {
-        auto it = FWatches.find(static_cast<int>(entry.Message.WParam));
-        if (it != FWatches.end() && it->second.Window == entry.Target)
-            it->second.Pending = false;
     }
 }
 
@@ -296,18 +293,48 @@ void TEventLoop::Poll(int timeoutMs)
             DrainWake();
             continue;
         }
-        auto it = FWatches.find(fd);
-        if (it == FWatches.end() || it->second.Pending)
-            continue;
-        TMessage ready;
-        ready.Msg = it->second.Msg;
-        ready.WParam = static_cast<std::uintptr_t>(fd);
-        ready.LParam = static_cast<std::intptr_t>(FdEvents(events[i].events));
-        PushLocked(TEntry { it->second.Window, ready, EKind::Readiness });
-        it->second.Pending = true;
+        ReportLocked(fd, events[i].events);
     }
     if (!FTimers.empty())
         QueueDueTimersLocked(MonotonicMs());
+}
+
+// The descriptor is disabled once it has reported (one-shot); it is armed
+// again for the kinds still to be reported, and for hang-up until that came.
+void TEventLoop::ReportLocked(int fd, std::uint32_t epollEvents)
+{
+    auto it = FWatches.find(fd);
+    if (it == FWatches.end())
+        return;
+    TFdWatch& watch = it->second;
+    unsigned ready = FdEvents(epollEvents);
+    unsigned deliver = ready & watch.Armed;
+    if (!watch.Ended)
+        deliver |= ready & (FdError | FdHangUp);
+    if (deliver == 0)
+        return; // a lasting error or hang-up already reported: stay disabled
+    watch.Armed &= ~deliver;
+    watch.Ended = watch.Ended || (deliver & (FdError | FdHangUp)) != 0;
+    TMessage ready_message;
+    ready_message.Msg = watch.Msg;
+    ready_message.WParam = static_cast<std::uintptr_t>(fd);
+    ready_message.LParam = static_cast<std::intptr_t>(deliver | (ready & (FdError | FdHangUp)));
+    PushLocked(TEntry { watch.Window, ready_message, EKind::Readiness });
+    if (watch.Armed != 0 || !watch.Ended)
+        ArmLocked(fd, watch, EPOLL_CTL_MOD);
+}
+
+int TEventLoop::ArmLocked(int fd, const TFdWatch& watch, int op)
+{
+    epoll_event ev {};
+    ev.events = EpollMask(watch.Armed, watch.Ended);
+    ev.data.fd = fd;
+    if (epoll_ctl(FEpoll, op, fd, &ev) == 0)
+        return 0;
+    // A descriptor closed and reopened under the same number left the set.
+    if (op == EPOLL_CTL_MOD && errno == ENOENT && epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) == 0)
+        return 0;
+    return errno;
 }
 
 void TEventLoop::DrainWake()
@@ -395,24 +422,25 @@ int TEventLoop::AsyncSelect(TMessageWindow* window, int fd, std::uint32_t msg, u
     }
     if (!window->FAlive)
         return EBADF;
-    epoll_event ev {};
-    ev.events = EpollMask(events);
-    ev.data.fd = fd;
-    int op = it == FWatches.end() ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
-    if (epoll_ctl(FEpoll, op, fd, &ev) != 0) {
-        // A descriptor closed and reopened under the same number left the set.
-        if (op == EPOLL_CTL_MOD && errno == ENOENT && epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) == 0)
-            op = EPOLL_CTL_ADD;
-        else
-            return errno;
-    }
-    TFdWatch& watch = FWatches[fd];
-    if (watch.Window != window)
-        watch.Pending = false;
-    watch.Window = window;
-    watch.Msg = msg;
-    watch.Mask = events;
+    TFdWatch watch { window, msg, events, events, false };
+    if (int err = ArmLocked(fd, watch, it == FWatches.end() ? EPOLL_CTL_ADD : EPOLL_CTL_MOD))
+        return err;
+    FWatches[fd] = watch;
     return 0;
+}
+
+int TEventLoop::ReenableSelect(TMessageWindow* window, int fd, unsigned events)
+{
+    std::lock_guard lock(FLock);
+    auto it = FWatches.find(fd);
+    if (it == FWatches.end() || it->second.Window != window)
+        return ENOENT;
+    TFdWatch& watch = it->second;
+    unsigned more = events & watch.Mask & ~watch.Armed;
+    if (more == 0)
+        return 0;
+    watch.Armed |= more;
+    return ArmLocked(fd, watch, EPOLL_CTL_MOD);
 }
 
 // ------------------------------------------------------------ TMessageWindow
@@ -470,6 +498,11 @@ std::size_t TMessageWindow::TimerCount() const
 int TMessageWindow::AsyncSelect(int fd, std::uint32_t msg, unsigned events)
 {
     return FLoop->AsyncSelect(this, fd, msg, events);
+}
+
+int TMessageWindow::ReenableSelect(int fd, unsigned events)
+{
+    return FLoop->ReenableSelect(this, fd, events);
 }
 
 void TMessageWindow::Destroy()

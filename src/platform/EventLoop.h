@@ -104,8 +104,9 @@ private:
     struct TFdWatch {
         TMessageWindow* Window = nullptr;
         std::uint32_t Msg = 0;
-        unsigned Mask = 0;
-        bool Pending = false;
+        unsigned Mask = 0;  // kinds selected
+        unsigned Armed = 0; // kinds that may be reported now
+        bool Ended = false; // error or hang-up reported
     };
     struct TTimer {
         TMessageWindow* Window = nullptr;
@@ -134,6 +135,9 @@ private:
     bool SetTimer(TMessageWindow* window, std::uintptr_t id, std::uint32_t intervalMs);
     bool KillTimer(TMessageWindow* window, std::uintptr_t id);
     int AsyncSelect(TMessageWindow* window, int fd, std::uint32_t msg, unsigned events);
+    int ReenableSelect(TMessageWindow* window, int fd, unsigned events);
+    int ArmLocked(int fd, const TFdWatch& watch, int op);
+    void ReportLocked(int fd, std::uint32_t epollEvents);
     std::size_t TimerCount(const TMessageWindow* window) const;
 
     mutable std::mutex FLock;
@@ -178,11 +182,14 @@ public:
     bool KillTimer(std::uintptr_t id);
     std::size_t TimerCount() const;
 
-    // Readiness of fd (FdRead | FdWrite) as message msg; events 0 cancels and
-    // drops queued readiness messages of fd. Level-triggered: while a condition
-    // lasts, a new message follows each handled one, so ask only for what is
-    // wanted now. Cancel before closing fd. Returns 0 or an errno value.
+    // Readiness of fd as message msg, the way WSAAsyncSelect reports it: each
+    // asked-for kind (FdRead, FdWrite) is reported once and then rests until
+    // ReenableSelect asks for it again (after a read, or after a write that
+    // would block); FdError and FdHangUp are reported once per selection.
+    // events 0 cancels and drops queued readiness messages of fd; cancel
+    // before closing fd. Returns 0 or an errno value.
     int AsyncSelect(int fd, std::uint32_t msg, unsigned events);
+    int ReenableSelect(int fd, unsigned events);
 
     // Stops all delivery: queued messages, timers and selections go. Idempotent,
     // safe inside the window's own dispatch.

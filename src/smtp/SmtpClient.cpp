@@ -1,5 +1,3 @@
-// Not built yet: it needs the line-mode socket (net/AsyncSocket.h); it moves
-// up one directory once that socket exists.
 #include "smtp/SmtpClient.h"
 
 #include "smtp/SmtpAddress.h"
@@ -322,7 +320,7 @@ void TCustomSmtpClient::SendCommand(const std::string& cmd)
     DoCommand(cmd);
     DoDisplay("> " + cmd);
     if (FSocket && FSocket->State() == net::wsConnected)
-        FSocket->SendStr(cmd + "\r\n");
+        FSocket->SendText(cmd + "\r\n");
 }
 
 bool TCustomSmtpClient::TakeReplyLine()
@@ -512,7 +510,7 @@ void TCustomSmtpClient::SocketDataAvailable(std::uint16_t errCode)
         socket.Close();
         return;
     }
-    FLastResponse = StripLineEnd(socket.ReceiveStr());
+    FLastResponse = StripLineEnd(socket.ReceiveText());
     DoResponse(FLastResponse);
     switch (FState) {
     case smtpWaitingBanner:

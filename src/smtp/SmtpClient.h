@@ -1,13 +1,11 @@
-// Not built yet: it needs the line-mode socket (net/AsyncSocket.h); it moves
-// up one directory once that socket exists.
 #pragma once
 // The non-blocking SMTP client: one socket, one request at a time, each
 // request ending in exactly one OnRequestDone delivered from the message loop.
 
-#include "net/AsyncSocket.h"
 #include "mime/HeaderBlock.h"
 #include "mime/SmtpHeaderLines.h"
 #include "net/KvWndControl.h"
+#include "net/TimeoutAsyncSocket.h"
 #include "platform/Files.h"
 #include "smtp/SmtpReply.h"
 #include "smtp/SmtpTypes.h"

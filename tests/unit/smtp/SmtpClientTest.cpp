@@ -1,5 +1,3 @@
-// Not built yet: it needs the line-mode socket (net/AsyncSocket.h); it moves
-// up one directory once that socket exists.
 #include "smtp/SmtpClient.h"
 
 #include "ScriptedServer.h"
@@ -321,7 +319,8 @@ TEST_F(SmtpClientTest, GreetingOtherThan220FailsTheConnect)
 TEST_F(SmtpClientTest, OverlongReplyLineEndsTheRequestWithAnError)
 {
     TScriptedServer server;
-    server.Lines({"220 ready"}).Expect().Send("250 " + std::string(70000, 'x') + "\r\n").WaitClose();
+    // No line end within the line limit: the reply can never complete.
+    server.Lines({"220 ready"}).Expect().Send("250 " + std::string(70000, 'x')).WaitClose();
     Open(server);
     const TDone done = Run([&] { Client.Helo(); });
     EXPECT_EQ(done.Request, smtpHelo);
@@ -334,9 +333,10 @@ TEST_F(SmtpClientTest, OverlongReplyLineEndsTheRequestWithAnError)
 TEST_F(SmtpClientTest, ConnectWhileConnectedAndHeloAfterCloseRaise)
 {
     TScriptedServer server;
-    server.Lines({"220 ready"}).Close();
+    server.Lines({"220 ready"}).Hold().Close();
     Open(server);
     ExpectRaises([&] { Client.Connect(); }, "SMTP component already connected");
+    server.Release();
     ASSERT_TRUE(RunUntil([&] { return !Client.Connected(); }));
     ExpectRaises([&] { Client.Helo(); }, "SMTP component not connected");
     DrainQueue();
@@ -437,7 +437,7 @@ TEST_F(SmtpClientTest, CommandsCarryTheParsedAddressesAndSignOn)
     EXPECT_EQ(Run([&] { Client.Helo(); }), (TDone {smtpHelo, 0}));
     EXPECT_EQ(Run([&] { Client.MailFrom(); }), (TDone {smtpMailFrom, 0}));
     Client.RcptName.clear();
-    Client.ParseRecipients("to@example.com", "Cc Person cc@example.com", "");
+    Client.ParseRecipients("to@example.com", "Person cc@example.com", "");
     EXPECT_EQ(Run([&] { Client.RcptTo(); }), (TDone {smtpRcptTo, 0}));
     EXPECT_EQ(Run([&] { Client.Vrfy(); }), (TDone {smtpVrfy, 0}));
     const std::vector<std::string> sent {
