@@ -347,6 +347,11 @@ struct TOpenCase {
     const char* ErrorMessage;
 };
 
+void PrintTo(const TOpenCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
 class OpenChainTest : public TransferTest, public ::testing::WithParamInterface<TOpenCase> {};
 
 TEST_P(OpenChainTest, StepsAndSingleReport)
