@@ -2,13 +2,15 @@
 // What SMTP client tests share: the report record and a bounded message pump.
 
 #include "platform/EventLoop.h"
-#include "smtp/SmtpTypes.h"
+#include "smtp/SmtpClient.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace smtptest {
 
@@ -22,6 +24,22 @@ inline std::ostream& operator<<(std::ostream& os, const TDone& done)
 {
     return os << "{request " << done.Request << ", code " << done.Code << "}";
 }
+
+// The reports and texts a client hands to its events.
+struct TClientEvents {
+    std::vector<TDone> Dones;
+    std::vector<std::string> Display, Commands, Responses;
+
+    void Record(smtp::TCustomSmtpClient& client)
+    {
+        client.OnRequestDone = [this](smtp::TCustomSmtpClient&, smtp::TSmtpRequest rq, std::uint16_t code) {
+            Dones.push_back({rq, code});
+        };
+        client.OnDisplay = [this](smtp::TCustomSmtpClient&, const std::string& msg) { Display.push_back(msg); };
+        client.OnCommand = [this](smtp::TCustomSmtpClient&, const std::string& msg) { Commands.push_back(msg); };
+        client.OnResponse = [this](smtp::TCustomSmtpClient&, const std::string& msg) { Responses.push_back(msg); };
+    }
+};
 
 // Dispatches everything queued now, without waiting.
 inline void DrainQueue()

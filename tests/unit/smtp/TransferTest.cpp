@@ -101,12 +101,7 @@ class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Client.OnRequestDone = [this](TCustomSmtpClient&, TSmtpRequest rq, std::uint16_t code) {
-            Dones.push_back({rq, code});
-        };
-        Client.OnDisplay = [this](TCustomSmtpClient&, const std::string& msg) { Display.push_back(msg); };
-        Client.OnCommand = [this](TCustomSmtpClient&, const std::string& msg) { Commands.push_back(msg); };
-        Client.OnResponse = [this](TCustomSmtpClient&, const std::string& msg) { Responses.push_back(msg); };
+        Events.Record(Client);
         Client.OnMessageDataSent = [this](TCustomSmtpClient&, int size) { SentSizes.push_back(size); };
         Client.OnGetData = [this](TCustomSmtpClient&, int lineNum, std::string& line, int maxLen, bool& more) {
             GetDataCalls.push_back({lineNum, static_cast<int>(SentSizes.size())});
@@ -162,8 +157,11 @@ protected:
 
     TCustomSmtpClient Client;
     TLines Body;
-    std::vector<TDone> Dones;
-    TLines Display, Commands, Responses;
+    smtptest::TClientEvents Events;
+    std::vector<TDone>& Dones = Events.Dones;
+    TLines& Display = Events.Display;
+    TLines& Commands = Events.Commands;
+    TLines& Responses = Events.Responses;
     std::vector<int> SentSizes;
     std::vector<TGetDataCall> GetDataCalls;
 };
