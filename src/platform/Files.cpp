@@ -7,6 +7,26 @@
 
 namespace platform {
 
+namespace {
+
+// Writes all bytes, retrying short writes and interrupts.
+std::optional<SystemError> WriteAll(int fd, const char* p, size_t left)
+{
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return SystemErrorFromErrno(errno);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 bool FileExists(const std::string& path)
 {
     struct stat st {};
@@ -90,20 +110,8 @@ std::optional<SystemError> TAppendFile::WriteLine(const std::string& line)
     if (fd_ < 0)
         return SystemErrorFromErrno(EBADF);
     // One write per line, so concurrent appenders never interleave within it.
-    std::string data = line + "\r\n";
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return SystemErrorFromErrno(errno);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return std::nullopt;
+    const std::string data = line + "\r\n";
+    return WriteAll(fd_, data.data(), data.size());
 }
 
 void TAppendFile::Close()
@@ -112,6 +120,63 @@ void TAppendFile::Close()
         ::close(fd_);
         fd_ = -1;
     }
+}
+
+EFileStreamError::EFileStreamError(const std::string& action, const std::string& path, const SystemError& error)
+    : std::runtime_error("Cannot " + action + " file \"" + path + "\": " + error.Message), Error(error)
+{
+}
+
+TBufferedFileStream::TBufferedFileStream(const std::string& path, std::size_t bufferSize)
+    : path_(path), bufferSize_(bufferSize == 0 ? 1 : bufferSize)
+{
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        throw EFileStreamError("create", path, SystemErrorFromErrno(errno));
+    buffer_.reserve(bufferSize_);
+}
+
+TBufferedFileStream::~TBufferedFileStream()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void TBufferedFileStream::Write(std::string_view data)
+{
+    if (fd_ < 0)
+        throw EFileStreamError("write to", path_, SystemErrorFromErrno(EBADF));
+    if (buffer_.size() + data.size() > bufferSize_)
+        Flush();
+    if (data.size() >= bufferSize_) {
+        if (auto err = WriteAll(fd_, data.data(), data.size()))
+            throw EFileStreamError("write to", path_, *err);
+        return;
+    }
+    buffer_.append(data);
+}
+
+void TBufferedFileStream::Flush()
+{
+    if (buffer_.empty())
+        return;
+    auto err = WriteAll(fd_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+    if (err)
+        throw EFileStreamError("write to", path_, *err);
+}
+
+void TBufferedFileStream::Close()
+{
+    if (fd_ < 0)
+        return;
+    std::optional<SystemError> err = WriteAll(fd_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+    if (::close(fd_) != 0 && !err)
+        err = SystemErrorFromErrno(errno);
+    fd_ = -1;
+    if (err)
+        throw EFileStreamError("write to", path_, *err);
 }
 
 } // namespace platform

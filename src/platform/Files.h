@@ -1,8 +1,11 @@
 #pragma once
 #include "platform/SystemError.h"
 
+#include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -39,6 +42,37 @@ public:
 
 private:
     int fd_ = -1;
+};
+
+// A failure of TBufferedFileStream; the message names the file.
+class EFileStreamError : public std::runtime_error {
+public:
+    EFileStreamError(const std::string& action, const std::string& path, const SystemError& error);
+    SystemError Error;
+};
+
+// A new file written through a buffer. Errors raise EFileStreamError, also
+// those of the last flush in Close; the destructor closes without raising.
+class TBufferedFileStream {
+public:
+    // Creates the file, replacing an existing one.
+    TBufferedFileStream(const std::string& path, std::size_t bufferSize);
+    ~TBufferedFileStream();
+    TBufferedFileStream(const TBufferedFileStream&) = delete;
+    TBufferedFileStream& operator=(const TBufferedFileStream&) = delete;
+
+    void Write(std::string_view data);
+    // Writes what is buffered and closes the file.
+    void Close();
+    const std::string& Path() const { return path_; }
+
+private:
+    void Flush();
+
+    std::string path_;
+    int fd_ = -1;
+    std::string buffer_;
+    std::size_t bufferSize_;
 };
 
 } // namespace platform

@@ -1,4 +1,5 @@
 #pragma once
+#include <exception>
 #include <string>
 
 namespace platform {
@@ -12,5 +13,8 @@ struct SystemError {
 };
 
 SystemError SystemErrorFromErrno(int err);
+
+// The class name of an exception without its namespace ("SmtpException").
+std::string ExceptionClassName(const std::exception& e);
 
 } // namespace platform

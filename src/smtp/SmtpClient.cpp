@@ -181,6 +181,10 @@ void TCustomSmtpClient::WndProc(const platform::TMessage& msg)
             WMRequestDone(msg);
             return;
         }
+        if (msg.Msg == FMsgNextData && FMsgNextData != 0) {
+            WMNextData(msg);
+            return;
+        }
     } catch (const std::exception& e) {
         HandleBgException(e, "Unknown");
         return;
@@ -369,14 +373,6 @@ void TCustomSmtpClient::DoRequestDone(int errorCode)
     // The request travels with the message: a report names the request that
     // ended even when the caller has started another one before it arrives.
     PostMessage(FMsgRequestDone, ErrorCode16(errorCode), FRequestType);
-}
-
-void TCustomSmtpClient::NextChainStep()
-{
-    // No chain is defined at this level: end it with its result.
-    FChainContinuation = nullptr;
-    FRequestDoneSent = false;
-    DoRequestDone(FChainResult);
 }
 
 // ---- connecting ----
@@ -654,6 +650,8 @@ void TCustomSmtpClient::RcptToNext()
 
 void TCustomSmtpClient::Abort()
 {
+    ReleaseAttachmentStream();
+    StopStreamOutput();
     SetState(smtpAbort);
     if (FSocket)
         FSocket->Abort();

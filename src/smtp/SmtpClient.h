@@ -2,8 +2,11 @@
 // The non-blocking SMTP client: one socket, one request at a time, each
 // request ending in exactly one OnRequestDone delivered from the message loop.
 
-#include "net/TimeoutAsyncSocket.h"
+#include "mime/HeaderBlock.h"
+#include "mime/SmtpHeaderLines.h"
 #include "net/KvWndControl.h"
+#include "net/TimeoutAsyncSocket.h"
+#include "platform/Files.h"
 #include "smtp/SmtpReply.h"
 #include "smtp/SmtpTypes.h"
 
@@ -27,6 +30,7 @@ using TSmtpGetDataEvent =
     std::function<void(TCustomSmtpClient& Sender, int LineNum, std::string& MsgLine, int MaxLen, bool& More)>;
 using TSmtpHeaderLineEvent = std::function<void(TCustomSmtpClient& Sender, std::string& Msg, int Size)>;
 using TSmtpMessageDataSentEvent = std::function<void(TCustomSmtpClient& Sender, int Size)>;
+using TSmtpProcessHeaderEvent = std::function<void(TCustomSmtpClient& Sender, mime::TSmtpHeaderLines& HdrLines)>;
 
 class TCustomSmtpClient : public net::TKvWndControl {
 public:
@@ -47,6 +51,34 @@ public:
     virtual void Rset();
     // Closes at once; a running request is reported by the connection end.
     virtual void Abort();
+
+    // ---- message transfer and request chains ----
+    virtual void Auth();
+    // Header block and message lines; a composer prepares its message in an
+    // override and then calls this one.
+    virtual void Data();
+    virtual void MailFromSIZE();
+    // Chains that report once: connect + HELO, or connect + EHLO + AUTH.
+    virtual void Open();
+    // Chain of MAIL FROM, RCPT TO and DATA.
+    virtual void Mail();
+    // Runs the transfer into a counter; reports "200 MessageSize=<n>".
+    virtual void CalcMsgSize();
+    // Writes the message as it would be sent (without the dot doubling and
+    // the final ".") to a new file; needs SendMode smtpToStream.
+    virtual void SendToFile(const std::string& fileName);
+    // Raises SmtpException after falling back to the system charset.
+    void SetCharSet(const std::string& value);
+    const std::string& CharSet() const { return FHeaderFields.CharSet(); }
+    std::uint32_t CharSetCodePage() const { return FHeaderFields.CharSetCodePage(); }
+    bool CharSetMultiByte() const { return FHeaderFields.CharSetMultiByte(); }
+    std::int64_t MessageSize() const { return FMessageSize; }
+    // The Message-ID value of the last header block built.
+    const std::string& MessageId() const { return FMessageId; }
+    // The header lines of the current (or last) message.
+    mime::TSmtpHeaderLines& HeaderLines();
+    TSmtpProcessHeaderEvent OnProcessHeader;
+    // ---- end of message transfer and request chains ----
 
     // Appends the addresses of the To, Cc and Bcc texts to RcptName.
     void ParseRecipients(const std::string& to, const std::string& cc, const std::string& bcc);
@@ -152,6 +184,25 @@ protected:
     // An EHLO reply line, for the AUTH capability.
     virtual void ReadAuthCapability(const std::string& line);
 
+    // ---- message transfer and request chains ----
+    // The header-block hook: the composer's additions, then OnProcessHeader.
+    virtual void DoProcessHeader(mime::TSmtpHeaderLines& hdrLines);
+    // Releases the composer's open attachment stream (Abort, failed copy output).
+    virtual void ReleaseAttachmentStream() {}
+    // Starts one chain step; a derived class adds the steps it knows.
+    virtual void StartChainStep(TSmtpChainStep step);
+    void StartChain(TSmtpRequest request, TSmtpChainSteps steps);
+    // True while CalcMsgSize runs: the composer adds the size of content it
+    // does not produce line by line.
+    bool CalculatingSize() const { return FCalculatingSize; }
+    void AddMessageSize(std::int64_t bytes) { FMessageSize += bytes; }
+    // Finishes a running size calculation or file output without a report.
+    void StopStreamOutput();
+    void WMNextData(const platform::TMessage& msg);
+
+    TSmtpChainSteps FPendingSteps;
+    // ---- end of message transfer and request chains ----
+
     void AllocateMsgHandlers() override;
     void FreeMsgHandlers() override;
 
@@ -205,6 +256,41 @@ private:
     void RcptToNext();
     // The sentence of a socket error as the engine quotes it.
     std::string SocketErrorText(int errCode) const;
+
+    // ---- message transfer ----
+    void BuildHeader();
+    void StartLocalTransfer(TSmtpRequest request, const char* name);
+    void RunLocalData();
+    void TransferStep();
+    bool NextHeaderLine();
+    bool NextBodyLine();
+    void SendDataLine(bool dotDoubled);
+    void SocketDataSent();
+    void EndOfBody();
+    bool WriteStreamLine(bool dotDoubled);
+    void StreamWriteFailed(const std::exception& e);
+    void FinishStreamOutput();
+
+    mime::THeaderFields FHeaderFields;
+    std::unique_ptr<mime::TSmtpHeaderLines> FHeaderLines;
+    std::string FMessageId;
+    std::string FLine; // the one line in transfer
+    int FHeaderIndex = -1;
+    int FBodyLineNumber = 0;
+    bool FMoreLines = true;
+    int FLastLineSize = 0;
+    bool FLocalTransfer = false;  // Data started by CalcMsgSize or SendToFile
+    // The stream transfer that awaits its next step (0: none); a queued
+    // step of an earlier, aborted one is told apart by its number.
+    std::uintptr_t FStreamRun = 0;
+    std::uintptr_t FStreamRuns = 0;
+    bool FCalculatingSize = false;
+    std::int64_t FMessageSize = 0;
+    TSmtpSendMode FSavedSendMode = smtpToSocket;
+    TSmtpDisplay FSavedOnDisplay;
+    std::unique_ptr<platform::TBufferedFileStream> FOutFile;
+    bool FFileOutput = false;     // SendToFile is running
+    // ---- end of message transfer ----
 
     std::unique_ptr<net::TAsyncSocket> FSocket;
     std::uint32_t FMsgRequestDone = 0;

@@ -1,5 +1,8 @@
 #pragma once
+#include "mime/HeaderBlock.h"
+
 #include <cstdint>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 
@@ -51,18 +54,24 @@ enum TSmtpAuthType {
 
 enum TSmtpSendMode { smtpToSocket, smtpToStream, smtpCopyToStream };
 
-enum TSmtpContentType { smtpHtml, smtpPlainText };
+// The header block's enumerations live with the message composition.
+using mime::TSmtpContentType;
+using mime::smtpHtml;
+using mime::smtpPlainText;
 
-enum TSmtpPriority {
-    smtpPriorityNone,
-    smtpPriorityHighest,
-    smtpPriorityHigh,
-    smtpPriorityNormal,
-    smtpPriorityLow,
-    smtpPriorityLowest,
-};
+using mime::TSmtpPriority;
+using mime::smtpPriorityNone;
+using mime::smtpPriorityHighest;
+using mime::smtpPriorityHigh;
+using mime::smtpPriorityNormal;
+using mime::smtpPriorityLow;
+using mime::smtpPriorityLowest;
 
-enum TSmtpDefaultEncoding { smtpEnc7bit, smtpEnc8bit, smtpEncQuotedPrintable, smtpEncBase64 };
+using mime::TSmtpDefaultEncoding;
+using mime::smtpEnc7bit;
+using mime::smtpEnc8bit;
+using mime::smtpEncQuotedPrintable;
+using mime::smtpEncBase64;
 
 enum TSmtpShareMode {
     smtpShareCompat,
@@ -92,6 +101,25 @@ enum class TSmtpChainStep {
     Rset,
     CalcMsgSize,
     MailFromSIZE,
+};
+
+// The pending steps of a request chain.
+class TSmtpChainSteps {
+public:
+    TSmtpChainSteps() = default;
+    TSmtpChainSteps(std::initializer_list<TSmtpChainStep> steps)
+    {
+        for (TSmtpChainStep step : steps)
+            FBits |= Bit(step);
+    }
+    bool Contains(TSmtpChainStep step) const { return (FBits & Bit(step)) != 0; }
+    void Remove(TSmtpChainStep step) { FBits &= ~Bit(step); }
+    bool Empty() const { return FBits == 0; }
+    bool operator==(const TSmtpChainSteps&) const = default;
+
+private:
+    static std::uint32_t Bit(TSmtpChainStep step) { return std::uint32_t {1} << static_cast<unsigned>(step); }
+    std::uint32_t FBits = 0;
 };
 
 // Misuse of the client (a request while busy or not connected, ...), raised
