@@ -9,7 +9,10 @@ SystemError SystemErrorFromErrno(int err)
     SystemError e;
     e.Code = err;
     const char* name = strerrorname_np(err);
-    e.Name = name ? name : "E" + std::to_string(err);
+    if (name)
+        e.Name = name;
+    else
+        e.Name.append("E").append(std::to_string(err));
     e.Message = std::strerror(err);
     return e;
 }

@@ -35,3 +35,30 @@ std::string Trim(const std::string& s)
 }
 
 } // namespace platform
+
+namespace platform {
+
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to)
+{
+    if (from.empty())
+        return text;
+    std::string out;
+    std::size_t start = 0;
+    for (auto pos = text.find(from); pos != std::string::npos; pos = text.find(from, start)) {
+        out.append(text, start, pos - start);
+        out += to;
+        start = pos + from.size();
+    }
+    out.append(text, start);
+    return out;
+}
+
+bool IsBlank(const std::string& s)
+{
+    for (char c : s)
+        if (static_cast<unsigned char>(c) > ' ')
+            return false;
+    return true;
+}
+
+} // namespace platform

@@ -13,3 +13,13 @@ bool SameTextAscii(const std::string& a, const std::string& b);
 std::string Trim(const std::string& s);
 
 } // namespace platform
+
+namespace platform {
+
+// Replaces every occurrence of `from` (not empty), left to right.
+std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
+
+// True when the text has no byte above 32.
+bool IsBlank(const std::string& s);
+
+} // namespace platform

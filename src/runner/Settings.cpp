@@ -1,5 +1,6 @@
 #include "runner/Settings.h"
 
+#include "mime/Charsets.h"
 #include "platform/CodePages.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -30,11 +31,14 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
 
 unsigned CodePageFromSetting(const std::string& value)
 {
-    std::string v = platform::LowerAscii(platform::Trim(value));
-    if (v.rfind("windows-", 0) == 0 || v.rfind("cp", 0) == 0)
-        v = v.substr(v[0] == 'w' ? 8 : 2);
-    if (!v.empty() && v.find_first_not_of("0123456789") == std::string::npos)
-        return v.size() <= 5 ? static_cast<unsigned>(std::stoul(v)) : 0;
+    const std::string v = platform::LowerAscii(platform::Trim(value));
+    if (!v.empty() && v.size() <= 5 && v.find_first_not_of("0123456789") == std::string::npos) {
+        const auto number = static_cast<std::uint32_t>(std::stoul(v));
+        return mime::CodePageToCharset(number).empty() ? 0 : number;
+    }
+    std::uint32_t cp = 0;
+    if (mime::CharsetToCodePage(v, cp))
+        return cp;
     return platform::CodePageOfLocaleCharset(value);
 }
 

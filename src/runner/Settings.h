@@ -30,8 +30,8 @@ inline constexpr const char* SettingsSection = "SendMail";
 // defaults. A file that cannot be read is reported through `error`.
 TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error);
 
-// Code page named by the CodePage setting: a number, "windows-" + number or
-// a character-set name; 0 when unknown.
+// Code page named by the CodePage setting: a code-page number or a
+// character-set name of the charset table; 0 when unknown or unavailable.
 unsigned CodePageFromSetting(const std::string& value);
 
 // A value the send run cannot work with, as a log line naming key and

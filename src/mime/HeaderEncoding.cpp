@@ -1,0 +1,259 @@
+#include "mime/HeaderEncoding.h"
+
+#include "mime/Base64.h"
+#include "mime/Charsets.h"
+#include "mime/MimeException.h"
+#include "mime/TextEncoders.h"
+#include "platform/CodePageConv.h"
+#include "platform/TextUtil.h"
+
+#include <algorithm>
+
+namespace mime {
+
+namespace {
+
+constexpr int kMinFoldColumn = 25;
+constexpr int kUnfoldedMaxColumn = 1022;
+constexpr int kHeaderMaxColumn = 76;
+const std::string kWordJoin = "\r\n\t";
+
+// Bytes escaped in "Q" words of the stateful path.
+constexpr TByteSet kStatefulQEscapes =
+    TByteSet{}.AddRange(0, 31).AddRange(127, 255) + kRfc822Specials + kQExtraChars;
+
+char CheckedLetter(char encType, const std::string& charset)
+{
+    if (charset.size() < 2)
+        throw EMimeException("Function 'HdrEncodeInLine', invalid CharSet: " + charset);
+    const char letter = encType == 'b' ? 'B' : encType == 'q' ? 'Q' : encType;
+    if (letter != 'B' && letter != 'Q')
+        throw EMimeException("Function 'HdrEncodeInLine', invalid EncType: " + std::string(1, encType));
+    return letter;
+}
+
+std::string Prefix(const std::string& charset, char letter)
+{
+    return "=?" + platform::LowerAscii(charset) + "?" + letter + "?";
+}
+
+std::string JoinWords(const std::vector<std::string>& words)
+{
+    std::string out;
+    for (const auto& w : words) {
+        if (!out.empty())
+            out += kWordJoin;
+        out += w;
+    }
+    return out;
+}
+
+std::size_t Base64Size(std::size_t n)
+{
+    return (n + 2) / 3 * 4;
+}
+
+std::vector<std::string> QWords(const std::string& text, const TByteSet& specials, const std::string& prefix,
+                                bool multiByte, std::uint32_t codePage, bool fold, int maxColumn)
+{
+    const TByteSet escapes = specials + kQExtraChars;
+    const int limit = maxColumn - static_cast<int>(prefix.size()) - 2;
+    std::vector<std::string> words;
+    int pos = 1;
+    while (pos <= static_cast<int>(text.size())) {
+        std::string seg = EncodeQuotedPrintableSegment(text, limit, escapes, true, pos, fold, codePage, multiByte);
+        if (!seg.empty() && seg.back() == '=')
+            seg.pop_back();
+        words.push_back(prefix + seg + "?=");
+    }
+    return words;
+}
+
+std::vector<std::string> BWordsSingleByte(const std::string& text, const std::string& prefix, int maxColumn)
+{
+    const std::size_t limit = static_cast<std::size_t>(std::max(maxColumn - 2, 0));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    std::vector<std::string> words;
+    std::string word = prefix;
+    for (std::size_t i = 0; i < text.size(); i += 3) {
+        if (word.size() > prefix.size() && word.size() + 4 + 2 > limit) {
+            words.push_back(word + "?=");
+            word = prefix;
+        }
+        AppendBase64(bytes + i, std::min<std::size_t>(3, text.size() - i), word);
+    }
+    words.push_back(word + "?=");
+    return words;
+}
+
+std::vector<std::string> BWordsMultiByte(const std::string& text, const std::string& prefix,
+                                         std::uint32_t codePage, int maxColumn)
+{
+    const std::size_t room = static_cast<std::size_t>(std::max(maxColumn - static_cast<int>(prefix.size()) - 4, 0));
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        while (j < text.size()) {
+            const std::size_t n = CharByteCount(text, j, codePage);
+            if (j > i && Base64Size(j + n - i) > room)
+                break;
+            j += n;
+            if (Base64Size(j - i) >= room)
+                break;
+        }
+        words.push_back(prefix + Base64Encode(std::string_view(text).substr(i, j - i)) + "?=");
+        i = j;
+    }
+    return words;
+}
+
+// Encoded size of converted bytes in a stateful-path word.
+std::size_t StatefulEncodedSize(const std::string& bytes, char letter)
+{
+    if (letter == 'B')
+        return Base64Size(bytes.size());
+    std::size_t size = bytes.size();
+    for (char c : bytes)
+        if (c != ' ' && kStatefulQEscapes.Has(c))
+            size += 2;
+    return size;
+}
+
+std::string StatefulPayload(const std::string& bytes, char letter)
+{
+    if (letter == 'B')
+        return Base64Encode(bytes);
+    std::string out;
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == ' ')
+            out.push_back('_');
+        else if (kStatefulQEscapes.Has(c))
+            AppendQpEscape(c, out);
+        else
+            out.push_back(ch);
+    }
+    return out;
+}
+
+bool IsHighSurrogate(char16_t u)
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+// Number of UTF-16 units from the start of rest that form the next word:
+// all when they fit, else the longest run that fits (found by bisection),
+// at least one character, never half a surrogate pair.
+std::size_t NextRunLength(std::u16string_view rest, std::uint32_t codePage, char letter, std::size_t limit)
+{
+    auto fits = [&](std::size_t k) {
+        return StatefulEncodedSize(platform::Utf16ToCodePage(rest.substr(0, k), codePage), letter) <= limit;
+    };
+    if (fits(rest.size()))
+        return rest.size();
+    std::size_t lo = 1, hi = std::min(rest.size(), std::max<std::size_t>(limit, 1)), best = 1;
+    while (lo <= hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (fits(mid)) {
+            best = mid;
+            lo = mid + 1;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    if (best < rest.size() && IsHighSurrogate(rest[best - 1]))
+        best = best > 1 ? best - 1 : 2;
+    return best;
+}
+
+std::vector<std::string> FoldPieces(const std::string& line, const TByteSet& foldPoints, int maxColumn,
+                                    std::uint32_t codePage, bool multiByte)
+{
+    std::vector<std::string> pieces;
+    int pos = 1;
+    do {
+        std::string piece = platform::Trim(
+            WrapText(line, kWordJoin, foldPoints, maxColumn, TByteSet{}, pos, false, codePage, multiByte));
+        // A blank continuation line would end the header block.
+        if (pieces.empty() || !piece.empty())
+            pieces.push_back(std::move(piece));
+    } while (pos <= static_cast<int>(line.size()));
+    return pieces;
+}
+
+} // namespace
+
+std::string HdrEncodeInLine(const std::string& text, const TByteSet& specials, char encType, bool multiByte,
+                            std::uint32_t codePage, bool fold, int maxColumn, const std::string& charset)
+{
+    if (fold && maxColumn < kMinFoldColumn)
+        maxColumn = kMinFoldColumn;
+    const char letter = CheckedLetter(encType, charset);
+    if (text.empty())
+        return {};
+    const std::string prefix = Prefix(charset, letter);
+    if (letter == 'Q')
+        return JoinWords(QWords(text, specials, prefix, multiByte, codePage, fold, maxColumn));
+    const int column = fold ? maxColumn : kUnfoldedMaxColumn;
+    return JoinWords(multiByte ? BWordsMultiByte(text, prefix, codePage, column)
+                               : BWordsSingleByte(text, prefix, column));
+}
+
+std::string EncodeStatefulHeaderText(std::uint32_t codePage, const std::string& charset, char encType,
+                                     int maxColumn, bool fold, const std::string& text)
+{
+    const char letter = (encType == 'B' || encType == 'b') ? 'B' : 'Q';
+    const std::u16string wide = platform::CodePageToUtf16(text, AnsiCodePage());
+    if (wide.empty())
+        return {};
+    const std::string prefix = Prefix(charset, letter);
+    const int limit = (fold ? maxColumn : kUnfoldedMaxColumn) - 4 - static_cast<int>(prefix.size()) - 2;
+    const std::size_t room = static_cast<std::size_t>(std::max(limit, 1));
+    std::vector<std::string> words;
+    std::u16string_view rest = wide;
+    while (!rest.empty()) {
+        const std::size_t k = NextRunLength(rest, codePage, letter, room);
+        const std::string bytes = platform::Utf16ToCodePage(rest.substr(0, k), codePage);
+        if (bytes.empty())
+            return {};
+        words.push_back(prefix + StatefulPayload(bytes, letter) + "?=");
+        rest.remove_prefix(k);
+    }
+    return JoinWords(words);
+}
+
+void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& line, std::uint32_t codePage,
+                    bool multiByte)
+{
+    const auto pieces = FoldPieces(line, kHeaderFoldPoints, kHeaderMaxColumn, codePage, multiByte);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        headerLines.push_back(i == 0 ? pieces[i] : "\t" + pieces[i]);
+}
+
+std::string FoldString(const std::string& text, const TByteSet& foldPoints, int maxColumn)
+{
+    return JoinWords(FoldPieces(text, foldPoints, maxColumn, 0, false));
+}
+
+std::string ContentTypeFromFileName(const std::string& fileName)
+{
+    const auto slash = fileName.find_last_of("/\\:");
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return "application/octet-stream";
+    const std::string ext = platform::LowerAscii(fileName.substr(dot + 1));
+    if (ext == "htm" || ext == "html")
+        return "text/html";
+    if (ext == "gif")
+        return "image/gif";
+    if (ext == "bmp")
+        return "image/bmp";
+    if (ext == "jpg" || ext == "jpeg")
+        return "image/jpeg";
+    if (ext == "txt")
+        return "text/plain";
+    return "application/octet-stream";
+}
+
+} // namespace mime

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Code-page services on the C library's iconv. Code pages are Windows
+// code-page numbers; each is mapped to the iconv name of the same encoding.
+
+// iconv name of a code page ("CP1252", "ISO-8859-1", "UTF-7", ...); empty
+// when none is known.
+std::string IconvNameOfCodePage(unsigned codePage);
+
+// True when the code page can be converted here (iconv opens it).
+bool CodePageAvailable(unsigned codePage);
+
+// Decodes bytes of a code page into UTF-16. An invalid or truncated byte
+// sequence becomes "?" and decoding goes on. Empty when the code page
+// cannot be converted.
+std::u16string CodePageToUtf16(std::string_view text, unsigned codePage);
+
+// Encodes UTF-16 into a code page. A character the code page cannot
+// represent (or a lone surrogate) becomes "?" in that code page. Stateful
+// encodings end in their initial shift state, so every call yields a
+// complete, independent piece. Empty when the code page cannot be converted.
+std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage);
+
+} // namespace platform

@@ -1,0 +1,222 @@
+#include "mime/HeaderEncoding.h"
+
+#include "mime/Base64.h"
+#include "mime/MimeException.h"
+#include "platform/CodePageConv.h"
+#include "platform/CodePages.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace mime {
+namespace {
+
+std::vector<std::string> SplitWords(const std::string& encoded)
+{
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    for (std::size_t at; (at = encoded.find("\r\n\t", start)) != std::string::npos; start = at + 3)
+        words.push_back(encoded.substr(start, at - start));
+    words.push_back(encoded.substr(start));
+    return words;
+}
+
+// The value of a Subject header as Python's standard e-mail parser reads it,
+// as UTF-8.
+std::string DecodeWithPython(const std::string& value)
+{
+    std::string hex;
+    for (unsigned char c : value) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        hex += kHex[c >> 4];
+        hex += kHex[c & 15];
+    }
+    setenv("PLONEMAIL_HDR_HEX", hex.c_str(), 1);
+    const char* script =
+        "/usr/bin/python3 -c \"import os,sys,email,email.policy;"
+        "raw=bytes.fromhex(os.environ['PLONEMAIL_HDR_HEX']);"
+        "m=email.message_from_bytes(b'Subject: '+raw+b'\\r\\n\\r\\n',policy=email.policy.default);"
+        "sys.stdout.write(str(m['Subject']).encode('utf-8').hex())\"";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(script, "r"), pclose);
+    if (!pipe)
+        return "<python not started>";
+    std::string outHex;
+    std::array<char, 4096> buf;
+    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe.get()))
+        outHex.append(buf.data(), n);
+    std::string out;
+    for (std::size_t i = 0; i + 1 < outHex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(outHex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+const std::string kGruesseLatin1 = "Gr\xFC\xDF" "e";
+
+TEST(HdrEncodeInLine, GruesseInIso88591)
+{
+    EXPECT_EQ(HdrEncodeInLine(kGruesseLatin1, kRfc822Specials, 'Q', false, 28591, true, 76, "iso-8859-1"),
+              "=?iso-8859-1?Q?Gr=FC=DFe?=");
+    EXPECT_EQ(HdrEncodeInLine(kGruesseLatin1, kRfc822Specials, 'B', false, 28591, true, 76, "ISO-8859-1"),
+              "=?iso-8859-1?B?R3L832U=?=");
+    EXPECT_EQ(HdrEncodeInLine("a b_c?=(x)", kRfc822Specials, 'Q', false, 28591, false, 76, "iso-8859-1"),
+              "=?iso-8859-1?Q?a_b=5Fc=3F=3D=28x=29?=");
+    EXPECT_EQ(HdrEncodeInLine("", kRfc822Specials, 'Q', false, 28591, true, 76, "iso-8859-1"), "");
+}
+
+TEST(HdrEncodeInLine, InvalidArguments)
+{
+    const struct {
+        char Letter;
+        const char* Charset;
+        const char* Message;
+    } cases[] = {
+        {'Q', "x", "Function 'HdrEncodeInLine', invalid CharSet: x"},
+        {'B', "", "Function 'HdrEncodeInLine', invalid CharSet: "},
+        {'X', "utf-8", "Function 'HdrEncodeInLine', invalid EncType: X"},
+    };
+    for (const auto& c : cases) {
+        try {
+            HdrEncodeInLine("text", kRfc822Specials, c.Letter, false, 28591, true, 76, c.Charset);
+            ADD_FAILURE() << "no exception for " << c.Message;
+        } catch (const EMimeException& e) {
+            EXPECT_STREQ(e.what(), c.Message);
+        }
+    }
+}
+
+TEST(HdrEncodeInLine, FoldedWordsFitTheColumn)
+{
+    std::string text;
+    for (int i = 0; i < 60; ++i)
+        text += "S\xFC\xDF ";
+    for (char letter : {'Q', 'B'}) {
+        for (int maxColumn : {10, 40, 76}) {
+            const std::string enc =
+                HdrEncodeInLine(text, kRfc822Specials, letter, false, 28591, true, maxColumn, "iso-8859-1");
+            // A "Q" payload may always take 15 characters, however narrow the column.
+            const std::size_t limit = letter == 'B' ? std::max(maxColumn, 25) - 2
+                                                    : std::max(maxColumn, 15 + 15 + 2);
+            const auto words = SplitWords(enc);
+            EXPECT_GT(words.size(), 1u);
+            for (const auto& w : words)
+                EXPECT_LE(w.size(), limit) << letter << " " << w;
+            EXPECT_EQ(DecodeWithPython(enc), platform::Utf16ToCodePage(platform::CodePageToUtf16(text, 28591), 65001))
+                << letter << maxColumn;
+        }
+    }
+    // Unfolded "Q" is one word, however long; unfolded "B" words stay within 1020.
+    EXPECT_EQ(SplitWords(HdrEncodeInLine(text, kRfc822Specials, 'Q', false, 28591, false, 30, "iso-8859-1")).size(), 1u);
+    const std::string big(3000, '\xE9');
+    for (const auto& w : SplitWords(HdrEncodeInLine(big, kRfc822Specials, 'B', false, 28591, false, 30, "iso-8859-1")))
+        EXPECT_LE(w.size(), 1020u);
+}
+
+TEST(HdrEncodeInLine, MultiByteWordsNeverSplitACharacter)
+{
+    std::string text;
+    for (int i = 0; i < 30; ++i)
+        text += "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9\xF0\x9F\x98\x80";  // 日本 é 😀
+    for (char letter : {'B', 'Q'}) {
+        const std::string enc = HdrEncodeInLine(text, kRfc822Specials, letter, true, 65001, true, 40, "utf-8");
+        for (const auto& w : SplitWords(enc)) {
+            EXPECT_LE(w.size(), 40u);
+            // Every word on its own is valid UTF-8.
+            const std::string payload = w.substr(10, w.size() - 12);
+            std::string bytes;
+            if (letter == 'B') {
+                bytes = Base64Decode(payload);
+            } else {
+                for (std::size_t i = 0; i < payload.size(); ++i) {
+                    if (payload[i] == '=' && i + 2 < payload.size()) {
+                        bytes.push_back(static_cast<char>(std::stoi(payload.substr(i + 1, 2), nullptr, 16)));
+                        i += 2;
+                    } else {
+                        bytes.push_back(payload[i] == '_' ? ' ' : payload[i]);
+                    }
+                }
+            }
+            EXPECT_EQ(platform::CodePageToUtf16(bytes, 65001).find(u'?'), std::u16string::npos) << w;
+        }
+        EXPECT_EQ(DecodeWithPython(enc), text) << letter;
+    }
+}
+
+TEST(EncodeStatefulHeaderText, Iso2022JpRoundTripsThroughAStandardDecoder)
+{
+    platform::SetAnsiCodePageOverride(65001);
+    std::string text;
+    for (int i = 0; i < 12; ++i)
+        text += "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text ";  // 日本語
+    for (char letter : {'B', 'Q'}) {
+        const std::string enc = EncodeStatefulHeaderText(50220, "iso-2022-jp", letter, 60, true, text);
+        const auto words = SplitWords(enc);
+        EXPECT_GT(words.size(), 2u);
+        for (const auto& w : words) {
+            EXPECT_TRUE(w.starts_with(std::string("=?iso-2022-jp?") + letter + "?")) << w;
+            EXPECT_LE(w.size(), 60u) << w;
+        }
+        EXPECT_EQ(DecodeWithPython(enc), text) << letter;
+    }
+    const std::string utf7 = EncodeStatefulHeaderText(65000, "utf-7", 'Q', 76, false, "caf\xC3\xA9");
+    EXPECT_EQ(utf7, "=?utf-7?Q?caf+AOk-?=");
+    EXPECT_EQ(DecodeWithPython(utf7), "caf\xC3\xA9");
+    EXPECT_EQ(EncodeStatefulHeaderText(50220, "iso-2022-jp", 'B', 76, true, ""), "");
+    platform::SetAnsiCodePageOverride(0);
+}
+
+TEST(Folding, HeaderLines)
+{
+    std::string line = "Subject:";
+    for (int i = 0; i < 30; ++i)
+        line += " word" + std::to_string(i);
+    std::vector<std::string> list{"Earlier: x"};
+    FoldHeaderLine(list, line, 28591, false);
+    ASSERT_GT(list.size(), 2u);
+    EXPECT_EQ(list[0], "Earlier: x");
+    EXPECT_TRUE(list[1].starts_with("Subject: word0"));
+    std::string unfolded = list[1];
+    for (std::size_t i = 2; i < list.size(); ++i) {
+        EXPECT_EQ(list[i][0], '\t');
+        EXPECT_LE(list[i].size(), 77u);
+        unfolded += " " + list[i].substr(1);
+    }
+    EXPECT_EQ(unfolded, line);
+
+    std::vector<std::string> kept;
+    FoldHeaderLine(kept, "To: a@b,\r\n\tc@d", 28591, false);
+    EXPECT_EQ(kept, (std::vector<std::string>{"To: a@b,", "\tc@d"}));
+}
+
+TEST(Folding, Strings)
+{
+    const TByteSet points =
+        TByteSet{" "}.AddRange('0', '9').AddRange('a', 'z').AddRange('A', 'Z');
+    const std::string name(100, 'n');
+    const std::string folded = FoldString(name, points, 63);
+    const auto pieces = SplitWords(folded);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].size(), 63u);
+    EXPECT_EQ(pieces[0] + pieces[1], name);
+    EXPECT_EQ(FoldString("short name.txt", points, 63), "short name.txt");
+}
+
+TEST(ContentType, FromFileName)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"page.htm", "text/html"},   {"PAGE.HTM", "text/html"},     {"a.html", "text/html"},
+        {"x.gif", "image/gif"},      {"x.bmp", "image/bmp"},        {"x.JPG", "image/jpeg"},
+        {"x.jpeg", "image/jpeg"},    {"notes.txt", "text/plain"},   {"pic.PNG", "application/octet-stream"},
+        {"doc.pdf", "application/octet-stream"}, {"README", "application/octet-stream"},
+        {"dir.txt/README", "application/octet-stream"}, {"", "application/octet-stream"},
+        {"archive.tar.gif", "image/gif"},
+    };
+    for (const auto& [name, type] : cases)
+        EXPECT_EQ(ContentTypeFromFileName(name), type) << name;
+}
+
+} // namespace
+} // namespace mime

@@ -1,0 +1,116 @@
+#include "mime/MessageText.h"
+
+#include "mime/Base64.h"
+#include "platform/CodePages.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace mime {
+namespace {
+
+struct TBody {
+    TSmtpDefaultEncoding Encoding;
+    std::vector<std::string> Lines;
+};
+
+TBody Compose(const std::string& text, TSmtpDefaultEncoding requested, bool allow8bit = false,
+              std::uint32_t cp = 28591, bool wrap = false, int maxLen = 76, bool convert = false)
+{
+    TSmtpMessageText cursor;
+    InitMessageText(cursor, text, cp, maxLen, wrap, allow8bit, requested, convert, cp == 65001);
+    TBody body{cursor.Encoding, {}};
+    while (cursor.Position != 0 && body.Lines.size() < 100000)
+        body.Lines.push_back(NextMessageLine(cursor));
+    return body;
+}
+
+TEST(MessageText, EncodingChoice)
+{
+    const std::string ascii = "Hello\r\n";
+    const std::string latin = "caf\xE9\r\n";
+    const struct {
+        std::string Text;
+        TSmtpDefaultEncoding Requested;
+        bool Allow8bit;
+        std::uint32_t CodePage;
+        TSmtpDefaultEncoding Chosen;
+    } cases[] = {
+        {ascii, smtpEnc8bit, true, 28591, smtpEnc7bit},
+        {ascii, smtpEnc7bit, false, 28591, smtpEnc7bit},
+        {ascii, smtpEncQuotedPrintable, false, 28591, smtpEncQuotedPrintable},
+        {ascii, smtpEncBase64, true, 28591, smtpEncBase64},
+        {latin, smtpEnc7bit, true, 28591, smtpEnc8bit},
+        {latin, smtpEnc8bit, true, 28591, smtpEnc8bit},
+        {latin, smtpEnc7bit, false, 28591, smtpEncQuotedPrintable},
+        {latin, smtpEnc8bit, false, 28591, smtpEncQuotedPrintable},
+        {latin, smtpEncBase64, false, 28591, smtpEncBase64},
+        {ascii, smtpEnc7bit, false, 50220, smtpEncQuotedPrintable},  // stateful
+        {ascii, smtpEnc8bit, true, 65000, smtpEncQuotedPrintable},   // UTF-7
+        {ascii, smtpEncBase64, true, 50220, smtpEncBase64},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Compose(c.Text, c.Requested, c.Allow8bit, c.CodePage).Encoding, c.Chosen)
+            << c.Text << " requested " << int(c.Requested) << " cp " << c.CodePage;
+}
+
+TEST(MessageText, EmptyTextHasNoLines)
+{
+    for (auto requested : {smtpEnc8bit, smtpEncQuotedPrintable, smtpEncBase64}) {
+        const TBody body = Compose("", requested);
+        EXPECT_EQ(body.Encoding, smtpEnc7bit);
+        EXPECT_TRUE(body.Lines.empty());
+    }
+}
+
+TEST(MessageText, QuotedPrintableIsOneLogicalLine)
+{
+    EXPECT_EQ(Compose("a\r\nb", smtpEncQuotedPrintable).Lines, std::vector<std::string>{"a=0D=0Ab"});
+    const TBody body = Compose(std::string(200, 'x'), smtpEncQuotedPrintable);
+    EXPECT_EQ(body.Lines, (std::vector<std::string>{std::string(74, 'x') + "=", std::string(74, 'x') + "=",
+                                                    std::string(52, 'x')}));
+}
+
+TEST(MessageText, PlainLinesAreTrimmedAndWrapped)
+{
+    EXPECT_EQ(Compose("  two spaces  \r\nnext\r\n", smtpEnc7bit).Lines,
+              (std::vector<std::string>{"two spaces", "next"}));
+    EXPECT_EQ(Compose("aaaa bbbb cccc", smtpEnc7bit, false, 28591, true, 10).Lines,
+              (std::vector<std::string>{"aaaa bbbb", "cccc"}));
+    // Without wrapping, only lines beyond 1022 columns are cut.
+    const std::string longLine = std::string(1500, 'w') + "\r\nend\r\n";
+    const TBody body = Compose(longLine, smtpEnc7bit);
+    ASSERT_EQ(body.Lines.size(), 3u);
+    EXPECT_EQ(body.Lines[0].size(), 1022u);
+    EXPECT_EQ(body.Lines[2], "end");
+}
+
+TEST(MessageText, Base64BodyInLinesOf76)
+{
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text.push_back(static_cast<char>(i));
+    const TBody body = Compose(text, smtpEncBase64);
+    ASSERT_EQ(body.Lines.size(), 6u);
+    std::string joined;
+    for (std::size_t i = 0; i < body.Lines.size(); ++i) {
+        if (i + 1 < body.Lines.size()) {
+            EXPECT_EQ(body.Lines[i].size(), 76u);
+        }
+        joined += body.Lines[i];
+    }
+    EXPECT_EQ(Base64Decode(joined), text);
+}
+
+TEST(MessageText, ConvertsFromTheAnsiCodePage)
+{
+    platform::SetAnsiCodePageOverride(65001);
+    const TBody body = Compose("caf\xC3\xA9\r\n", smtpEnc8bit, true, 28591, false, 76, true);
+    platform::SetAnsiCodePageOverride(0);
+    EXPECT_EQ(body.Encoding, smtpEnc8bit);
+    EXPECT_EQ(body.Lines, std::vector<std::string>{"caf\xE9"});
+}
+
+} // namespace
+} // namespace mime
