@@ -37,3 +37,66 @@ std::uint32_t TickCount()
 }
 
 } // namespace platform
+
+namespace platform {
+
+namespace {
+
+timespec RealTimeNow()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts;
+}
+
+TSystemTime FromTm(const std::tm& tm, long nanoseconds)
+{
+    TSystemTime t;
+    t.Year = tm.tm_year + 1900;
+    t.Month = tm.tm_mon + 1;
+    t.Day = tm.tm_mday;
+    t.DayOfWeek = tm.tm_wday;
+    t.Hour = tm.tm_hour;
+    t.Minute = tm.tm_min;
+    t.Second = tm.tm_sec;
+    t.Millisecond = static_cast<int>(nanoseconds / 1000000);
+    return t;
+}
+
+} // namespace
+
+TSystemTime LocalTimeNow(int& biasMinutes)
+{
+    const timespec ts = RealTimeNow();
+    std::tm tm {};
+    tzset();  // localtime_r alone may keep a zone read earlier
+    if (localtime_r(&ts.tv_sec, &tm) == nullptr) {
+        biasMinutes = 0;
+        return UtcTimeNow();
+    }
+    biasMinutes = static_cast<int>(-tm.tm_gmtoff / 60);
+    return FromTm(tm, ts.tv_nsec);
+}
+
+TSystemTime LocalTimeNow()
+{
+    int bias = 0;
+    return LocalTimeNow(bias);
+}
+
+TSystemTime UtcTimeNow()
+{
+    const timespec ts = RealTimeNow();
+    std::tm tm {};
+    gmtime_r(&ts.tv_sec, &tm);
+    return FromTm(tm, ts.tv_nsec);
+}
+
+int TimeZoneBias()
+{
+    int bias = 0;
+    LocalTimeNow(bias);
+    return bias;
+}
+
+} // namespace platform

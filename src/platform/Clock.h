@@ -13,3 +13,27 @@ std::string LocalTimeText();
 std::uint32_t TickCount();
 
 } // namespace platform
+
+namespace platform {
+
+// A calendar time with milliseconds.
+struct TSystemTime {
+    int Year = 0;
+    int Month = 0;      // 1 ... 12
+    int Day = 0;        // 1 ... 31
+    int DayOfWeek = 0;  // 0 = Sunday
+    int Hour = 0;
+    int Minute = 0;
+    int Second = 0;
+    int Millisecond = 0;
+};
+
+// The current local time and the time-zone bias in force at that moment,
+// in minutes (UTC = local time + bias; daylight saving included). The zone
+// comes from the C library (TZ or the system zone); 0 when it cannot tell.
+TSystemTime LocalTimeNow(int& biasMinutes);
+TSystemTime LocalTimeNow();
+TSystemTime UtcTimeNow();
+int TimeZoneBias();
+
+} // namespace platform

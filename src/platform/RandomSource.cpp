@@ -1,0 +1,74 @@
+#include "platform/RandomSource.h"
+
+#include <openssl/evp.h>
+#include <sys/random.h>
+
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t kFallbackSeed = 0x92D68CA2u;
+
+std::uint32_t LittleEndianAt(const std::array<unsigned char, 16>& bytes, std::size_t offset)
+{
+    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+}
+
+// MD5 over the nanosecond counter and, when the system gives them, 8 bytes
+// of cryptographic randomness.
+std::array<unsigned char, 16> SeedDigest()
+{
+    unsigned char input[16] {};
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t counter = static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+    std::memcpy(input, &counter, sizeof counter);
+    std::size_t size = sizeof counter;
+    if (getrandom(input + size, 8, GRND_NONBLOCK) == 8)
+        size += 8;
+    std::array<unsigned char, 16> digest {};
+    unsigned int digestSize = 0;
+    if (EVP_Digest(input, size, digest.data(), &digestSize, EVP_md5(), nullptr) != 1)
+        digest.fill(0);
+    return digest;
+}
+
+} // namespace
+
+std::uint32_t TXorShift32::Next()
+{
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+}
+
+std::uint32_t TXorShift32::Below(std::uint32_t n)
+{
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(n) * Next()) >> 32);
+}
+
+std::uint32_t SeedFromDigest(const std::array<unsigned char, 16>& digest)
+{
+    for (std::size_t offset = 0; offset <= 11; ++offset)
+        if (const std::uint32_t value = LittleEndianAt(digest, offset); value != 0)
+            return value;
+    return kFallbackSeed;
+}
+
+std::uint32_t RandomBelow(std::uint32_t n)
+{
+    static std::mutex lock;
+    static TXorShift32 generator(0);
+    const std::lock_guard guard(lock);
+    if (generator.State() == 0)
+        generator = TXorShift32(SeedFromDigest(SeedDigest()));
+    return generator.Below(n);
+}
+
+} // namespace platform
