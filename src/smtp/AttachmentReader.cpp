@@ -6,6 +6,9 @@
 #include "mime/FileEncoders.h"
 #include "mime/HeaderEncoding.h"
 #include "mime/TextEncoders.h"
+#include "platform/Files.h"
+#include "platform/TextUtil.h"
+#include "smtp/SmtpTypes.h"
 
 #include <array>
 #include <filesystem>
@@ -32,6 +35,19 @@ TOpenOutcome OutcomeOf(TSmtpAfterOpenFileAction action)
 }
 
 } // namespace
+
+void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::string>& entries)
+{
+    list.clear();
+    for (const std::string& entry : entries) {
+        const std::string path = platform::Trim(entry);
+        if (path.empty())
+            continue;
+        if (!platform::FileExists(path))
+            throw SmtpException("File not found '" + path + "'");
+        list.push_back(path);
+    }
+}
 
 std::string FileNameOf(const std::string& path)
 {

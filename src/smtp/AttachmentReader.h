@@ -7,11 +7,17 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace smtp {
 
 // What opening an item came to.
 enum class TOpenOutcome { Opened, Next, Retry, Abort };
+
+// Fills an attachment list: entries are trimmed and empty ones skipped; an
+// entry naming no existing file raises SmtpException "File not found '...'"
+// with the entries before it kept.
+void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::string>& entries);
 
 // The file name of a path without its directory.
 std::string FileNameOf(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include "mime/MimeException.h"
 #include "smtp/PlainBody.h"
+#include "smtp/SmtpTypes.h"
 
 #include <gtest/gtest.h>
 
@@ -340,6 +341,28 @@ TEST_F(PlainComposerTest, SizeOnlyModeMeasuresBase64AttachmentsWithoutReadingThe
     // The measured message lacks the content lines, whose size was added.
     EXPECT_EQ(static_cast<std::int64_t>(measured.Text.size()) + added,
               static_cast<std::int64_t>(sent.Text.size()));
+}
+
+} // namespace
+
+namespace {
+
+TEST(AttachmentListTest, MissingFileStopsTheListWithItsName)
+{
+    TTempDir dir;
+    const std::string a = dir.Write("a.txt", "a");
+    const std::string b = dir.Write("b.txt", "b");
+    const std::string missing = dir.Path() + "/missing.txt";
+    std::vector<std::string> list = {"old"};
+    AssignExistingFiles(list, {"  " + a + " ", "", "\t", b});
+    EXPECT_EQ(list, (std::vector<std::string> {a, b}));
+    try {
+        AssignExistingFiles(list, {a, missing, b});
+        ADD_FAILURE() << "no exception";
+    } catch (const SmtpException& e) {
+        EXPECT_EQ(std::string(e.what()), "File not found '" + missing + "'");
+    }
+    EXPECT_EQ(list, (std::vector<std::string> {a}));
 }
 
 } // namespace
