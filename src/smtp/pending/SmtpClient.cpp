@@ -117,6 +117,13 @@ void TCustomSmtpClient::SetShareMode(TSmtpShareMode value)
     FShareFlags = static_cast<unsigned>(value) * 16;
 }
 
+void TCustomSmtpClient::SetCharSet(const std::string& value)
+{
+    FCharSet = mime::ResolveCharset(value);
+    if (!FCharSet.Supported)
+        throw SmtpException("Charset \"" + value + "\" is not supported");
+}
+
 void TCustomSmtpClient::SetMultiThreaded(bool value)
 {
     net::TKvWndControl::SetMultiThreaded(value);
@@ -239,6 +246,12 @@ void TCustomSmtpClient::DoHeaderLine(std::string& msg, int size)
 {
     if (OnHeaderLine)
         OnHeaderLine(*this, msg, size);
+}
+
+void TCustomSmtpClient::DoProcessHeader(mime::TSmtpHeaderLines& hdrLines)
+{
+    if (OnProcessHeader)
+        OnProcessHeader(*this, hdrLines);
 }
 
 void TCustomSmtpClient::DoMessageDataSent(int size)

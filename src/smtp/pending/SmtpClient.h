@@ -5,6 +5,8 @@
 // request ending in exactly one OnRequestDone delivered from the message loop.
 
 #include "net/AsyncSocket.h"
+#include "mime/HeaderBlock.h"
+#include "mime/SmtpHeaderLines.h"
 #include "net/KvWndControl.h"
 #include "smtp/SmtpReply.h"
 #include "smtp/SmtpTypes.h"
@@ -29,6 +31,7 @@ using TSmtpGetDataEvent =
     std::function<void(TCustomSmtpClient& Sender, int LineNum, std::string& MsgLine, int MaxLen, bool& More)>;
 using TSmtpHeaderLineEvent = std::function<void(TCustomSmtpClient& Sender, std::string& Msg, int Size)>;
 using TSmtpMessageDataSentEvent = std::function<void(TCustomSmtpClient& Sender, int Size)>;
+using TSmtpProcessHeaderEvent = std::function<void(TCustomSmtpClient& Sender, mime::TSmtpHeaderLines& HdrLines)>;
 
 class TCustomSmtpClient : public net::TKvWndControl {
 public:
@@ -47,6 +50,9 @@ public:
     virtual void RcptTo();
     virtual void Quit();
     virtual void Rset();
+    // "DATA", the header block and the body lines; the composers prepare
+    // their message first.
+    virtual void Data();
     // Closes at once; a running request is reported by the connection end.
     virtual void Abort();
 
@@ -90,6 +96,12 @@ public:
     TSmtpShareMode ShareMode() const;
     void SetShareMode(TSmtpShareMode value);
     unsigned ShareFlags() const { return FShareFlags; }
+    // Charset of the text parts: trimmed and lower-cased; an unknown one
+    // selects the system charset and raises "Charset \"...\" is not supported".
+    const std::string& CharSet() const { return FCharSet.Name; }
+    void SetCharSet(const std::string& value);
+    std::uint32_t CharSetCodePage() const { return FCharSet.CodePage; }
+    bool CharSetMultiByte() const { return FCharSet.MultiByte; }
 
     // Read-only state.
     TSmtpState State() const { return FState; }
@@ -116,6 +128,7 @@ public:
     TSmtpGetDataEvent OnGetData;
     TSmtpHeaderLineEvent OnHeaderLine;
     TSmtpMessageDataSentEvent OnMessageDataSent;
+    TSmtpProcessHeaderEvent OnProcessHeader;
 
     // Passed on to the socket as well.
     void SetMultiThreaded(bool value) override;
@@ -143,6 +156,11 @@ protected:
     virtual void DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more);
     virtual void DoHeaderLine(std::string& msg, int size);
     virtual void DoMessageDataSent(int size);
+    // The composer's additions to the header block, then OnProcessHeader.
+    virtual void DoProcessHeader(mime::TSmtpHeaderLines& hdrLines);
+    // Size calculation (CalcMsgSize): the message is measured, not sent.
+    bool CalculatingSize() const { return FCalculatingSize; }
+    void AddMessageSize(std::int64_t bytes) { FMessageSize += bytes; }
     virtual void DoSessionConnected(std::uint16_t errCode);
     virtual void DoSessionClosed(std::uint16_t errCode);
     virtual void SendCommand(const std::string& cmd);
@@ -195,6 +213,8 @@ protected:
     bool FSizeAdvertised = false;
     std::int64_t FMaxMessageSize = 0;
     int FRecipientIndex = -1;
+    bool FCalculatingSize = false;
+    std::int64_t FMessageSize = 0;
 
 private:
     void SocketDnsLookupDone(std::uint16_t errCode);
@@ -215,6 +235,7 @@ private:
     TSmtpContentType FContentType = smtpPlainText;
     std::string FContentTypeText = "text/plain";
     unsigned FShareFlags = 32;
+    mime::TCharsetChoice FCharSet = mime::ResolveCharset({});
 };
 
 } // namespace smtp

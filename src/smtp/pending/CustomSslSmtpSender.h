@@ -1,0 +1,15 @@
+// Not built yet: it needs the engine (SmtpClient), which waits for the
+// line-mode socket; it moves up one directory with it.
+#pragma once
+// The composer line's TLS layer; its TLS behaviour comes with the TLS client.
+
+#include "smtp/SmtpSender.h"
+
+namespace smtp {
+
+class TCustomSslSmtpSender : public TSmtpSender {
+public:
+    using TSmtpSender::TSmtpSender;
+};
+
+} // namespace smtp
