@@ -1,0 +1,76 @@
+#pragma once
+// Line mode on top of the socket: with LineMode set, received bytes are
+// collected and OnDataAvailable is raised once for every complete line (line
+// end included), which the handler reads with Receive or ReceiveText.
+
+#include "net/AsyncSocket.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace net {
+
+// The layer below line mode. The TLS layer, when it comes, goes in here so
+// that lines are cut from decrypted bytes.
+using TLineModeLowerSocket = TCustomAsyncSocket;
+
+class TCustomLineAsyncSocket;
+
+using TLineLimitEvent = std::function<void(TCustomAsyncSocket& sender, int rcvdLength, bool& clearData)>;
+
+class TCustomLineAsyncSocket : public TLineModeLowerSocket {
+public:
+    using TLower = TLineModeLowerSocket;
+
+    static constexpr int DefaultLineLimit = 65536;
+
+    bool LineMode() const { return FLineMode; }
+    // Buffered bytes are delivered again under the new mode from the message loop.
+    void SetLineMode(bool value);
+    const std::string& LineEnd() const { return FLineEnd; }
+    void SetLineEnd(const std::string& value) { FLineEnd = value; }
+    int LineLimit = DefaultLineLimit; // 0 or less: no limit
+    bool LineEcho = false;
+    bool LineEdit = false;
+    TLineLimitEvent OnLineLimitExceeded;
+
+    // The text and LineEnd; the text's length plus that of LineEnd, 0 or
+    // less for an empty text (nothing sent), -1 when the line end failed.
+    int SendLine(const std::string& text);
+
+    int ReceivedCount() override;
+    void Abort() override;
+
+    // Bytes received and not yet read, and the length of the line on offer.
+    int BufferedCount() const { return FRcvdCnt; }
+    int LineLength() const { return FLineLength; }
+
+protected:
+    int DoRecv(void* buffer, int length) override;
+    bool TriggerDataAvailable(std::uint16_t errCode) override;
+    void TriggerSessionClosed(std::uint16_t errCode) override;
+    void WMRedeliver(const platform::TMessage& msg) override;
+
+private:
+    int ReadBelow(int oldCount);
+    void EditNewBytes(int& oldCount, int& newCount);
+    // Offers the line at the front until it is read; false when the handler
+    // stopped reading it (it then stays on offer).
+    bool OfferLine();
+    void DropFront(int count);
+    void DeliverPlain();
+    void CheckLineLimit();
+    void FreeBuffer();
+
+    bool FLineMode = false;
+    std::string FLineEnd = "\r\n";
+    std::vector<char> FRcvdPtr;
+    int FRcvdCnt = 0;
+    int FLineLength = 0;
+    bool FLineFound = false;
+    bool FLineReceived = false;
+    bool FLineClearData = false;
+};
+
+} // namespace net
