@@ -6,6 +6,7 @@
 // The lines are pulled straight from the body composers that the clients'
 // DoGetData calls; the file output of the engine (SendToFile) does the same
 // with its buffered stream.
+#include "BenchFiles.h"
 #include "mime/HeaderBlock.h"
 #include "mime/SmtpHeaderLines.h"
 #include "smtp/HtmlBody.h"
@@ -25,35 +26,9 @@ namespace {
 
 using TBodyStep = std::function<void(int lineNum, std::string& line, bool& more)>;
 
-std::uint64_t LargeSize()
-{
-    const char* env = std::getenv("PLONEMAIL_BENCH_COMPOSER_BYTES");
-    return env ? std::strtoull(env, nullptr, 10) : (std::uint64_t {1} << 30);
-}
+std::uint64_t LargeSize() { return bench::SizeFromEnv("PLONEMAIL_BENCH_COMPOSER_BYTES"); }
 
-bool CreateFile(const std::string& path, std::uint64_t size)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    std::vector<unsigned char> chunk(1 << 20);
-    std::uint32_t x = 2463534242u;
-    for (auto& b : chunk) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<unsigned char>(x);
-    }
-    for (std::uint64_t left = size; left > 0;) {
-        const std::size_t n = left < chunk.size() ? static_cast<std::size_t>(left) : chunk.size();
-        if (std::fwrite(chunk.data(), 1, n, f) != n) {
-            std::fclose(f);
-            return false;
-        }
-        left -= n;
-    }
-    return std::fclose(f) == 0;
-}
+using bench::CreateFile;
 
 // Resets the peak resident size of the process, so that each run measures its own.
 void ResetPeak()
