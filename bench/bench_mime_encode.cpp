@@ -1,6 +1,7 @@
 // Throughput of the attachment encoders over a large file, read through the
 // 4096-byte buffered stream as the composers do. The file size defaults to
 // 1 GiB; PLONEMAIL_BENCH_MIME_BYTES overrides it for quick runs.
+#include "BenchFiles.h"
 #include "mime/FileEncoders.h"
 
 #include <chrono>
@@ -14,34 +15,9 @@
 
 namespace {
 
-std::uint64_t FileSize()
-{
-    const char* env = std::getenv("PLONEMAIL_BENCH_MIME_BYTES");
-    return env ? std::strtoull(env, nullptr, 10) : (std::uint64_t{1} << 30);
-}
+std::uint64_t FileSize() { return bench::SizeFromEnv("PLONEMAIL_BENCH_MIME_BYTES"); }
 
-// Writes size bytes of mixed text and binary content.
-bool CreateFile(const std::string& path, std::uint64_t size)
-{
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    std::vector<unsigned char> chunk(1 << 20);
-    std::uint32_t x = 2463534242u;
-    for (std::size_t i = 0; i < chunk.size(); ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        chunk[i] = (i / 4096) % 2 ? static_cast<unsigned char>(x) : static_cast<unsigned char>(' ' + x % 95);
-    }
-    bool ok = true;
-    for (std::uint64_t left = size; left > 0 && ok;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-        ok = std::fwrite(chunk.data(), 1, n, f) == n;
-        left -= n;
-    }
-    return std::fclose(f) == 0 && ok;
-}
+using bench::CreateFile;
 
 long PeakRssKiB()
 {

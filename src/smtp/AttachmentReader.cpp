@@ -1,0 +1,176 @@
+#include "smtp/AttachmentReader.h"
+
+#include "mime/Base64.h"
+#include "mime/ByteSet.h"
+#include "mime/Charsets.h"
+#include "mime/FileEncoders.h"
+#include "mime/HeaderEncoding.h"
+#include "mime/TextEncoders.h"
+#include "platform/Files.h"
+#include "platform/TextUtil.h"
+#include "smtp/SmtpTypes.h"
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+
+namespace smtp {
+
+namespace {
+
+// Long file names are folded at any space, digit or letter.
+constexpr mime::TByteSet kNameFoldPoints = mime::TByteSet(" ")
+                                               .AddRange('0', '9')
+                                               .AddRange('A', 'Z')
+                                               .AddRange('a', 'z');
+
+TOpenOutcome OutcomeOf(TSmtpAfterOpenFileAction action)
+{
+    switch (action) {
+    case smtpAfterOpenFileNext: return TOpenOutcome::Next;
+    case smtpAfterOpenFileRetry: return TOpenOutcome::Retry;
+    case smtpAfterOpenFileAbort: return TOpenOutcome::Abort;
+    default: return TOpenOutcome::Opened;
+    }
+}
+
+} // namespace
+
+void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::string>& entries)
+{
+    list.clear();
+    for (const std::string& entry : entries) {
+        const std::string path = platform::Trim(entry);
+        if (path.empty())
+            continue;
+        if (!platform::FileExists(path))
+            throw SmtpException("File not found '" + path + "'");
+        list.push_back(path);
+    }
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string NameAsWritten(const TComposerSettings& s, const std::string& name, bool fold, int maxColumn)
+{
+    const std::uint32_t ansi = mime::AnsiCodePage();
+    const std::string converted =
+        s.ConvertToCharset && ansi != s.CodePage ? mime::ConvertCodePage(name, ansi, s.CodePage) : name;
+    const char encType = s.DefaultEncoding == mime::smtpEncBase64 ? 'B' : 'Q';
+    if (!s.Allow8bitChars && (mime::NeedsEncoding(converted) || s.CodePage == mime::kCpUtf7)) {
+        if (s.ConvertToCharset && mime::NeedsStatefulTreatment(s.CodePage))
+            return mime::EncodeStatefulHeaderText(s.CodePage, s.CharSet, encType, maxColumn, fold, name);
+        return mime::HdrEncodeInLine(converted, mime::kRfc822Specials, encType, s.MultiByte, s.CodePage, fold,
+                                     maxColumn, s.CharSet);
+    }
+    if (fold && static_cast<int>(converted.size()) > maxColumn + 1)
+        return mime::FoldString(converted, kNameFoldPoints, maxColumn);
+    return converted;
+}
+
+std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileNumber, std::string& name)
+{
+    std::string contentType = mime::ContentTypeFromFileName(name);
+    if (host.AttachContentType)
+        host.AttachContentType(fileNumber, name, contentType);
+    encoding_ = mime::smtpEncodeBase64;
+    if (host.AttachContentTypeEh)
+        host.AttachContentTypeEh(fileNumber, name, contentType, encoding_);
+    return contentType;
+}
+
+std::unique_ptr<mime::TBufferedReadStream> TAttachmentReader::OpenStream(const TComposerHost& host, int idx,
+                                                                         const std::string& eventName,
+                                                                         const std::string& path, bool askForStream)
+{
+    std::unique_ptr<mime::TStream> supplied;
+    if (askForStream && host.FileOpen)
+        host.FileOpen(idx, eventName, supplied);
+    if (supplied) {
+        path_.clear();
+        return std::make_unique<mime::TBufferedReadStream>(std::move(supplied));
+    }
+    // Share modes have no counterpart here: the file is simply opened for reading.
+    path_ = path;
+    return mime::OpenBufferedFile(path);
+}
+
+TOpenOutcome TAttachmentReader::Open(const TComposerHost& host, int idx, const std::string& eventName,
+                                     const std::string& path, bool askForStream)
+{
+    Close();
+    TSmtpBeforeOpenFileAction before = smtpBeforeOpenFileNone;
+    if (host.BeforeFileOpen)
+        host.BeforeFileOpen(idx, eventName, before);
+    if (before == smtpBeforeOpenFileNext)
+        return TOpenOutcome::Next;
+    if (before == smtpBeforeOpenFileAbort)
+        return TOpenOutcome::Abort;
+
+    TSmtpAfterOpenFileAction action = smtpAfterOpenFileNone;
+    try {
+        stream_ = OpenStream(host, idx, eventName, path, askForStream);
+    } catch (const std::exception& e) {
+        if (!host.AfterFileOpen)
+            throw;
+        host.AfterFileOpen(idx, eventName, &e, action);
+        if (action == smtpAfterOpenFileNone)
+            throw;
+        return OutcomeOf(action);
+    }
+    if (host.AfterFileOpen)
+        host.AfterFileOpen(idx, eventName, nullptr, action);
+    if (action != smtpAfterOpenFileNone)
+        Close();
+    return OutcomeOf(action);
+}
+
+std::int64_t TAttachmentReader::RemainingSize()
+{
+    if (!path_.empty()) {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(path_, ec);
+        if (!ec)
+            return static_cast<std::int64_t>(size);
+    }
+    // A supplied stream has no size to ask for: count it.
+    std::array<char, mime::TBufferedReadStream::kBufferSize> buffer {};
+    std::int64_t total = 0;
+    while (const std::size_t got = stream_->Read(buffer.data(), buffer.size()))
+        total += static_cast<std::int64_t>(got);
+    return total;
+}
+
+bool TAttachmentReader::NextPiece(const TComposerHost& host, std::string& piece)
+{
+    bool more = false;
+    piece.clear();
+    if (encoding_ == mime::smtpEncodeBase64 && host.SizeOnly && host.SizeOnly()) {
+        // The empty piece that ends the item is counted by the caller as an
+        // empty line; the encoded size holds the line end of the last line.
+        const auto size = static_cast<std::int64_t>(mime::Base64EncodedSize(RemainingSize()));
+        if (host.AddSize && size > 0)
+            host.AddSize(size - 2);
+    } else if (encoding_ == mime::smtpEncodeBase64) {
+        more = mime::EncodeFileBase64Block(*stream_, piece);
+    } else if (encoding_ == mime::smtpEncodeQP) {
+        more = mime::EncodeFileQuotedPrintableLine(*stream_, piece);
+    } else {
+        more = mime::ReadFileTextLine(*stream_, piece);
+    }
+    if (!more)
+        Close();
+    return more;
+}
+
+void TAttachmentReader::Close()
+{
+    stream_.reset();
+    path_.clear();
+}
+
+} // namespace smtp
