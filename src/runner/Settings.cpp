@@ -26,6 +26,9 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
     s.UseSSL = ini.ReadBool(sec, "UseSSL", s.UseSSL);
     s.SSLType = ini.ReadInteger(sec, "SSLType", s.SSLType);
     s.CodePage = ini.ReadString(sec, "CodePage", s.CodePage);
+    s.Timeout = ini.ReadInteger(sec, "Timeout", s.Timeout);
+    if (s.Timeout < 1)  // a run must never wait for ever
+        s.Timeout = TSettings::DefaultTimeout;
     return s;
 }
 

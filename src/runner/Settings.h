@@ -22,6 +22,9 @@ struct TSettings {
     long SSLType = 0;
     // Code page of job scripts when it is not the locale's (name or number).
     std::string CodePage;
+    // Seconds a request may make no progress before the run fails.
+    long Timeout = DefaultTimeout;
+    static constexpr long DefaultTimeout = 60;
 };
 
 inline constexpr const char* SettingsSection = "SendMail";

@@ -23,6 +23,7 @@ int TfrmSendEMail::Execute(const std::vector<std::string>& args)
     FormCreate(args);
     if (ShowStatus)
         Show();
+    RunMessageLoop();
     return ExitCode();
 }
 
@@ -132,6 +133,10 @@ void TfrmSendEMail::SendJobMail()
     }
     EchoJob();
     ConvertJobToUtf8();
+    CreateSmtpClient();
+    ConfigureClient();
+    if (!HadError)
+        StartConnect();
 }
 
 void TfrmSendEMail::ReadJob()

@@ -1,9 +1,13 @@
 #pragma once
+#include "net/KvTimer.h"
 #include "platform/Console.h"
 #include "runner/JobScript.h"
 #include "runner/ProcessLog.h"
 #include "runner/Settings.h"
+#include "smtp/HtmlSmtpSender.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,16 @@ public:
     TSettings Settings;
     TJobModel Job;
 
+    // Sends the job's mail.
+    std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpClient;
+
+    void smtpClientDisplay(smtp::TCustomSmtpClient& Sender, const std::string& Msg);
+    void smtpClientCommand(smtp::TCustomSmtpClient& Sender, const std::string& Msg);
+    void smtpClientResponse(smtp::TCustomSmtpClient& Sender, const std::string& Msg);
+    void smtpClientRequestDone(smtp::TCustomSmtpClient& Sender, smtp::TSmtpRequest RqType, std::uint16_t ErrorCode);
+    void FinishSent();
+    void FinishFailed();
+
 private:
     bool ReadSettings();
     void SendJobMail();
@@ -71,6 +85,15 @@ private:
     void ApplyJobOverrides();
     void EchoJob();
     void ConvertJobToUtf8();
+    void CreateSmtpClient();
+    void ConfigureClient();
+    void ChooseCharsets();
+    void StartConnect();
+    void StartNext(smtp::TSmtpRequest completed);
+    void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
+    void Progress();
+    void CheckProgress();
+    void RunMessageLoop();
     void Unusable(const std::string& message);
 
     platform::TConsole& console_;
@@ -80,6 +103,9 @@ private:
     bool closed_ = false;
     bool sent_ = false;
     bool unusable_ = false;
+    bool finished_ = false;  // the run has ended; late completions are ignored
+    std::unique_ptr<net::TKvTimer> progressTimer_;
+    std::uint32_t lastProgress_ = 0;
 };
 
 } // namespace runner

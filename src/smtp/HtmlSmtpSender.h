@@ -45,7 +45,7 @@ private:
 
     std::vector<std::string> FEmailImages;
     mime::TCharsetChoice FHtmlCharSet;
-    THtmlBody FHtmlBody {Host()};
+    THtmlBody FHtmlBody {ComposerHost()};
 };
 
 // The class the mail runner instantiates.

@@ -108,6 +108,9 @@ public:
     bool OwnHeaders = false;
     TSmtpSendMode SendMode = smtpToSocket;
     std::string XMailer = "plonemail SMTP client V%VER%";
+    // Code page of the header texts (Hdr* fields); 0: the system ANSI code
+    // page. A caller that has converted them to UTF-8 says so here.
+    std::uint32_t HeaderCodePage = 0;
     int Tag = 0;
 
     // Published properties with setter logic.

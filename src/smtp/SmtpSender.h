@@ -56,7 +56,7 @@ protected:
     // lines after it only with askExtraLines.
     void PreparePlain(const std::vector<std::string>& text, bool askExtraLines);
     TComposerSettings ComposerSettings() const;
-    const TComposerHost& Host() const { return FHost; }
+    const TComposerHost& ComposerHost() const { return FHost; }
     TPlainBody& PlainBody() { return FPlainBody; }
 
     void DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more) override;

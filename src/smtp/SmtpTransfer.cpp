@@ -85,6 +85,7 @@ void TCustomSmtpClient::BuildHeader()
     fields.OwnHeaders = OwnHeaders;
     fields.DefaultEncoding = DefaultEncoding;
     fields.ContentType = ContentType();
+    fields.SourceCodePage = HeaderCodePage;
     FMessageId = mime::BuildHeaderBlock(fields, HeaderLines(),
                                         [this](mime::TSmtpHeaderLines& lines) { DoProcessHeader(lines); });
     // The address fields and the subject come back trimmed.
