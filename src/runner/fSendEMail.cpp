@@ -1,9 +1,11 @@
 #include "runner/fSendEMail.h"
 
+#include "mime/Charsets.h"
 #include "platform/CodePages.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TextUtil.h"
+#include "runner/Usage.h"
 
 namespace runner {
 
@@ -108,13 +110,9 @@ void TfrmSendEMail::RunJob()
 
     if (!args_.empty()) {
         JobPath = args_[0];
-        if (auto problem = SettingsProblem(Settings)) {
-            Unusable(*problem);
-            log_.CloseLogFile();
-            return;
-        }
         SendJobMail();
     }
+    Job = TJobModel();  // the client holds copies of what it needs
 
     if (HadError) {
         AddLogLine("End with errors.");
@@ -125,8 +123,70 @@ void TfrmSendEMail::RunJob()
 
 void TfrmSendEMail::SendJobMail()
 {
-    // Reading the job script and sending arrive with the send run; until
-    // then a job ends here, unsent.
+    ReadJob();
+    ApplyJobOverrides();
+    if (auto problem = SettingsProblem(Settings)) {
+        Unusable(*problem);
+        log_.CloseLogFile();
+        return;
+    }
+    EchoJob();
+    ConvertJobToUtf8();
+}
+
+void TfrmSendEMail::ReadJob()
+{
+    Job = TJobModel();
+    if (!platform::FileExists(JobPath))
+        return;
+    if (auto err = platform::ReadTextLines(JobPath, Job.JobLines))
+        ShowOrLog("Job script " + JobPath + " cannot be read: " + err->Message);
+    TJobScriptReader reader(Job, Settings.OemChars, [this](const std::string& m) { ShowOrLog(m); });
+    reader.ReadJobScript();
+    // Deleted before anything is sent, whatever the outcome of the send.
+    if (DeleteJob && platform::FileExists(JobPath))
+        platform::DeleteFileAt(JobPath);
+}
+
+void TfrmSendEMail::ApplyJobOverrides()
+{
+    if (!Job.CfgHost.empty())
+        Settings.Host = Job.CfgHost;
+    if (!Job.CfgPort.empty())
+        Settings.Port = Job.CfgPort;
+    if (Job.CfgAuth != -1)
+        Settings.Auth = Job.CfgAuth;
+    if (!Job.CfgUser.empty())
+        Settings.Username = Job.CfgUser;
+    if (!Job.CfgPass.empty())
+        Settings.Password = Job.CfgPass;
+    if (Job.CfgSslType != -1) {
+        Settings.SSLType = Job.CfgSslType;
+        Settings.UseSSL = Job.CfgUseSsl;
+    }
+    if (platform::IsBlank(Settings.From))
+        Settings.From = Job.FromAddress;
+    if (!platform::IsBlank(Job.FromHeader) && Job.FromHeader.find('<') == std::string::npos)
+        Job.FromHeader += " <" + platform::Trim(Settings.From) + ">";
+}
+
+void TfrmSendEMail::EchoJob()
+{
+    AddLogLine(std::string("PLONEMAIL: Ver. ") + ProgramVersion);
+    AddLogLine("Host: " + Settings.Host);
+    AddLogLine("From: " + (platform::IsBlank(Job.FromHeader) ? Settings.From : Job.FromHeader));
+    AddLogLine("TO: " + Job.ToList);
+    AddLogLine("SUBJECT:" + Job.Subject);
+}
+
+void TfrmSendEMail::ConvertJobToUtf8()
+{
+    const auto ansi = platform::SystemAnsiCodePage();
+    for (std::string* text : {&Settings.From, &Job.FromHeader, &Job.ToList, &Job.CcList, &Job.BccList, &Job.Subject}) {
+        std::string utf8 = mime::ConvertCodePage(*text, ansi, platform::CP_UTF8);
+        if (!utf8.empty() || text->empty())  // a failed conversion keeps the text
+            *text = std::move(utf8);
+    }
 }
 
 void TfrmSendEMail::ShowOrLog(const std::string& message)

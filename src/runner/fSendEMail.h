@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/Console.h"
+#include "runner/JobScript.h"
 #include "runner/ProcessLog.h"
 #include "runner/Settings.h"
 
@@ -61,10 +62,15 @@ public:
     std::string ErrorText, StepText, LastReplyText, FirstErrorReply;
 
     TSettings Settings;
+    TJobModel Job;
 
 private:
     bool ReadSettings();
     void SendJobMail();
+    void ReadJob();
+    void ApplyJobOverrides();
+    void EchoJob();
+    void ConvertJobToUtf8();
     void Unusable(const std::string& message);
 
     platform::TConsole& console_;

@@ -140,3 +140,29 @@ TEST_F(RunJobTest, ShowOrLogFollowsShowErrors)
     EXPECT_EQ(console.Boxes, std::vector<std::string>{"Send Email|boxed"});
     EXPECT_TRUE(form.Log().DisplayMemo().back().ends_with("] logged"));
 }
+
+TEST_F(RunJobTest, JobEchoUsesOverridesAndSenderRules)
+{
+    dir.Write("plonEmail.dat", "[SendMail]\nHost=settings.example\nFrom=me@example.com\n");
+    const std::string job = dir.Write("job.txt",
+        "<FROM NAME=\"Jane Roe\">\n<TO EMAIL=\"a@example.com\">\n<SUBJECT CONTENT=\"Hi there\">\n"
+        "<CFGEMAIL HOST=\"job.example\">\n");
+    form.Execute({job, "/NOERROR"});
+    std::vector<std::string> messages;
+    for (auto& line : form.Log().DisplayMemo())
+        messages.push_back(line.substr(line.find("] ") + 2));
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 5),
+              (std::vector<std::string>{"PLONEMAIL: Ver. 3.36b", "Host: job.example",
+                                        "From: \"Jane Roe\" <me@example.com>", "TO:  <a@example.com>",
+                                        "SUBJECT:Hi there"}));
+    EXPECT_FALSE(platform::FileExists(job));  // deleted before sending
+}
+
+TEST_F(RunJobTest, NoDelKeepsJobAndOverriddenAuthIsChecked)
+{
+    const std::string job = dir.Write("job.txt", "<CFGEMAIL AUTHTYPE=LOGIN>\n");
+    dir.Write("plonEmail.dat", "[SendMail]\nAuth=99\n");
+    EXPECT_NE(form.Execute({job, "/NOERROR", "/NODEL"}), runner::exitUnusable);  // the job's value wins
+    EXPECT_TRUE(platform::FileExists(job));
+}
