@@ -73,7 +73,8 @@ def test_job_without_any_recipient_fails_at_rcpt(prog):
     texts = log_file_texts(prog)
     assert_failed(r, texts)
     assert server.received == []
-    assert texts[:6] == echo("127.0.0.1", "backup@example.org", "", "Nobody")
+    # A FROM with only EMAIL gives the header " <address>".
+    assert texts[:6] == echo("127.0.0.1", " <backup@example.org>", "", "Nobody")
     assert failure_lines(texts)[0].startswith("Error sending Email, Step: 4 Error: ")
     assert "DATA" not in texts
 
