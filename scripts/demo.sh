@@ -1,17 +1,7 @@
 #!/usr/bin/env bash
-# Runs the program on the example settings in a temporary folder and shows
-# its process log and log file.
+# Sends the example HTML job (template, pasted blocks, inline image,
+# attachment) to a local SMTP server on 127.0.0.1 and shows the process log
+# and what the server received.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
-cp "$root/build/plonemail" "$tmp/"
-cp "$root/examples/plonEmail.dat" "$tmp/"
-echo "== settings ($tmp/plonEmail.dat)"
-cat "$tmp/plonEmail.dat"
-echo "== plonemail job.txt /STAT /NOERROR /NODEL"
-status=0
-(cd "$tmp" && ./plonemail job.txt /STAT /NOERROR /NODEL) || status=$?
-echo "== exit status $status"
-echo "== log file $tmp/plonemail.log"
-cat "$tmp/plonemail.log" 2>/dev/null || echo "(empty)"
+exec /usr/bin/python3 "$root/scripts/demo_server.py" "$root/build/plonemail" "$root/examples" newsletter.job "$@"

@@ -1,0 +1,72 @@
+"""Non-ASCII subjects, names and bodies, written in UTF-8 or in windows-1252
+(settings CodePage), arrive so that a MIME parser gives back the same text."""
+import os
+
+import pytest
+
+from mailjobs import job, text_of
+from smtpservers import RecordingServer
+
+CASES = {
+    "utf-8": dict(
+        settings={},
+        subject="Grüße aus Köln – 5 € für 日本",
+        sender="Jürgen Müller",
+        to="Zoë Ωmega",
+        body="Prüfung bestanden: 5 € — 日本語 ✓",
+        memo="Straße Nr. 7 · Überweisung"),
+    "cp1252": dict(
+        settings={"CodePage": "windows-1252"},
+        subject="Grüße aus Köln – 5 € für Señor",
+        sender="Jürgen Müller",
+        to="Zoë Œuvre",
+        body="Prüfung bestanden: 5 € — “quoted” ñ",
+        memo="Straße Nr. 7 · Überweisung"),
+}
+# Under a UTF-8 locale; the windows-1252 case takes its character set from
+# the settings file alone.
+ENV = dict(os.environ, LC_ALL="C.UTF-8")
+
+
+def deliver(prog, encoding, lines, files=()):
+    case = CASES[encoding]
+    for name, text in files:
+        prog.write(name, text.encode(encoding))
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=10, **case["settings"])
+        prog.write("job.txt", job(
+            f'<FROM NAME="{case["sender"]}" EMAIL="juergen@example.org">',
+            f'<TO NAME="{case["to"]}" EMAIL="zoe@example.org">',
+            f'<SUBJECT CONTENT="{case["subject"]}">',
+            *lines, encoding=encoding))
+        r = prog.run("job.txt", "/NOERROR", env=ENV)
+    assert r.returncode == 0, r.stderr
+    assert len(server.received) == 1
+    msg = server.received[0].message
+    assert msg["Subject"] == case["subject"]
+    assert [a.display_name for a in msg["From"].addresses] == [case["sender"]]
+    assert [a.display_name for a in msg["To"].addresses] == [case["to"]]
+    return case, msg
+
+
+@pytest.mark.parametrize("encoding", CASES)
+def test_plain_text_headers_and_body(prog, encoding):
+    case = CASES[encoding]
+    case, msg = deliver(prog, encoding, [
+        f'<MESSAGE CONTENT="{case["body"]}">', "<MEMO>", case["memo"], "<ENDMEMO>"])
+    assert msg.get_content_type() == "text/plain"
+    assert text_of(msg).rstrip("\n") == case["body"] + "\n" + case["memo"]
+
+
+@pytest.mark.parametrize("encoding", CASES)
+def test_html_part_is_labelled_with_its_real_charset(prog, encoding):
+    case = CASES[encoding]
+    template = "<html><body>\r\n<p>Grüße, <?NAME?>!</p>\r\n<p><?TEXT?></p>\r\n</body></html>\r\n"
+    case, msg = deliver(prog, encoding, [
+        "<EMAIL TYPE=HTML>", '<TEMPLATE FILE="mail.html">',
+        f'<VAR NAME = "{case["to"]}">', f'<VAR TEXT = "{case["body"]}">'],
+        files=[("mail.html", template)])
+    html = [p for p in msg.walk() if p.get_content_type() == "text/html"]
+    assert len(html) == 1
+    assert text_of(html[0]).rstrip("\n").split("\n") == [
+        "<html><body>", f"<p>Grüße, {case['to']}!</p>", f"<p>{case['body']}</p>", "</body></html>"]
