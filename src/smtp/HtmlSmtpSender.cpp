@@ -59,10 +59,10 @@ void THtmlSmtpSender::DoGetData(int lineNum, std::string& msgLine, int maxLen, b
     ComposeStep([&] { FHtmlBody.GetData(lineNum, msgLine, maxLen, more); }, msgLine, more);
 }
 
-void THtmlSmtpSender::Abort()
+void THtmlSmtpSender::ReleaseAttachmentStream()
 {
     FHtmlBody.Close();
-    TCustomSslSmtpSender::Abort();
+    TCustomSslSmtpSender::ReleaseAttachmentStream();
 }
 
 } // namespace smtp

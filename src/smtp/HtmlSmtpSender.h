@@ -15,8 +15,6 @@ class THtmlSmtpSender : public TCustomSslSmtpSender {
 public:
     THtmlSmtpSender();
 
-    void Abort() override;
-
     std::vector<std::string> PlainText;
     std::vector<std::string> HtmlText;
     // Appended to every image's Content-ID after its number.
@@ -36,6 +34,7 @@ public:
     const THtmlBody& HtmlBody() const { return FHtmlBody; }
 
 protected:
+    void ReleaseAttachmentStream() override;
     void PrepareEmail() override;
     void DoProcessHeader(mime::TSmtpHeaderLines& hdrLines) override;
     void DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more) override;

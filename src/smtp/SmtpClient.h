@@ -201,6 +201,11 @@ protected:
     void AddMessageSize(std::int64_t bytes) { FMessageSize += bytes; }
     // Finishes a running size calculation or file output without a report.
     void StopStreamOutput();
+    // Ends the message in transfer with a failure (a write error, a file
+    // that cannot be read): reported as 500 with the failure's text, never
+    // completed. A DATA on the socket cannot be finished, so its
+    // connection is closed; a session that merely wrote a file stays usable.
+    void FailTransfer(const std::exception& e);
     void WMNextData(const platform::TMessage& msg);
 
     TSmtpChainSteps FPendingSteps;
@@ -271,7 +276,6 @@ private:
     void SocketDataSent();
     void EndOfBody();
     bool WriteStreamLine(bool dotDoubled);
-    void StreamWriteFailed(const std::exception& e);
     void FinishStreamOutput();
 
     mime::THeaderFields FHeaderFields;

@@ -83,11 +83,7 @@ void TSmtpSender::PreparePlain(const std::vector<std::string>& text, bool askExt
     FPlainBody.Prepare(ComposerSettings(), text, FEmailFiles, askExtraLines);
 }
 
-void TSmtpSender::Abort()
-{
-    FPlainBody.Close();
-    TCustomSmtpClient::Abort();
-}
+void TSmtpSender::ReleaseAttachmentStream() { FPlainBody.Close(); }
 
 void TSmtpSender::ComposeStep(const std::function<void()>& step, std::string& msgLine, bool& more)
 {
@@ -96,12 +92,7 @@ void TSmtpSender::ComposeStep(const std::function<void()>& step, std::string& ms
     } catch (const std::exception& e) {
         msgLine.clear();
         more = false;
-        FLastResponse = std::string("500 ") + e.what();
-        FStatusCode = 500;
-        FRequestResult = 500;
-        RecordError();
-        DoResponse(FLastResponse);
-        Abort();
+        FailTransfer(e);
     }
 }
 

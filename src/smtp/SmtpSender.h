@@ -37,7 +37,6 @@ public:
     TSmtpSender();
 
     void Data() override;
-    void Abort() override;
 
     const std::vector<std::string>& EmailFiles() const { return FEmailFiles; }
     // Raises SmtpException "File not found '<path>'" for a missing file.
@@ -61,8 +60,9 @@ protected:
 
     void DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more) override;
     void DoHeaderLine(std::string& msg, int size) override;
-    // Runs a body step. A failure (a file gone or unreadable) ends the
-    // session with its text as the error, so that no cut-off message is
+    void ReleaseAttachmentStream() override;
+    // Runs a body step. A failure (a file gone or unreadable) fails the
+    // request with its text as the error, so that no cut-off message is
     // ever completed as sent.
     void ComposeStep(const std::function<void()>& step, std::string& msgLine, bool& more);
     // Points the composer callbacks at the events as they are now.

@@ -141,7 +141,16 @@ void TCustomSmtpClient::TransferStep()
         SendDataLine(false);
         return;
     }
-    if (NextBodyLine()) {
+    const bool more = NextBodyLine();
+    if (FRequestDoneSent) {
+        // The body source has ended the request itself (a file that failed,
+        // an event that aborted): nothing more may go out, above all not the
+        // "." that would complete a cut-off message.
+        if (FSocket)
+            FSocket->OnDataSent = nullptr;
+        return;
+    }
+    if (more) {
         const bool doubled = !FLine.empty() && FLine.front() == '.';
         if (doubled)
             FLine.insert(FLine.begin(), '.');
@@ -226,7 +235,7 @@ bool TCustomSmtpClient::WriteStreamLine(bool dotDoubled)
             FOutFile->Write(std::string_view(FLine).substr(dotDoubled ? 1 : 0));
             FOutFile->Write("\r\n");
         } catch (const std::exception& e) {
-            StreamWriteFailed(e);
+            FailTransfer(e);
             return false;
         }
     }
@@ -241,22 +250,19 @@ bool TCustomSmtpClient::WriteStreamLine(bool dotDoubled)
     return true;
 }
 
-void TCustomSmtpClient::StreamWriteFailed(const std::exception& e)
+void TCustomSmtpClient::FailTransfer(const std::exception& e)
 {
     FLastResponse = "500 " + platform::ExceptionClassName(e) + " " + e.what();
     FStatusCode = SmtpClientError;
     FRequestResult = SmtpClientError;
+    const bool onSocket = SendMode != smtpToStream; // a size calculation restores SendMode
     StopStreamOutput();
-    const bool toSocket = SendMode == smtpCopyToStream;
-    if (toSocket)
-        ReleaseAttachmentStream();
+    ReleaseAttachmentStream();
     RecordError();
     if (OnResponse)
         OnResponse(*this, FLastResponse);
     DoRequestDone(SmtpClientError);
-    // Only a DATA in flight on the socket cannot be finished any more; a
-    // session that merely wrote a file stays usable.
-    if (toSocket && FSocket)
+    if (onSocket && FSocket)
         FSocket->Abort();
 }
 
@@ -290,7 +296,7 @@ void TCustomSmtpClient::FinishStreamOutput()
         try {
             FOutFile->Close();
         } catch (const std::exception& e) {
-            StreamWriteFailed(e);
+            FailTransfer(e);
             return;
         }
     }

@@ -4,6 +4,8 @@
 #include "platform/EventLoop.h"
 #include "smtp/SmtpClient.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -64,6 +66,38 @@ inline bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 10000)
         DrainQueue();
     }
     return true;
+}
+
+// Runs one request to its single completion and returns the report.
+inline TDone RunRequest(TClientEvents& events, const std::function<void()>& request)
+{
+    const std::size_t before = events.Dones.size();
+    request();
+    EXPECT_EQ(events.Dones.size(), before) << "reported from inside the call";
+    EXPECT_TRUE(RunUntil([&] { return events.Dones.size() > before; }));
+    DrainQueue();
+    EXPECT_EQ(events.Dones.size(), before + 1) << "reported more than once";
+    return events.Dones.size() > before ? events.Dones[before] : TDone {smtp::smtpCustom, 0xFFFF};
+}
+
+// The lines after "DATA" that a server recorded.
+inline std::vector<std::string> AfterData(const std::vector<std::string>& received)
+{
+    const auto data = std::find(received.begin(), received.end(), "DATA");
+    return data == received.end() ? std::vector<std::string> {} : std::vector<std::string>(data + 1, received.end());
+}
+
+// What a server got after DATA, back in message form: the final "." is
+// dropped and doubled leading dots are undone.
+inline std::string UnstuffMessage(std::vector<std::string> wire)
+{
+    EXPECT_FALSE(wire.empty());
+    EXPECT_EQ(wire.back(), ".");
+    wire.pop_back();
+    std::string text;
+    for (const auto& line : wire)
+        text += (line.starts_with("..") ? line.substr(1) : line) + "\r\n";
+    return text;
 }
 
 } // namespace smtptest

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +22,7 @@ namespace smtptest {
 
 class TScriptedServer {
 public:
-    enum class EStep { Send, Expect, Close, WaitClose, Hold };
+    enum class EStep { Send, Expect, ExpectData, Close, WaitClose, Hold };
     struct TStep {
         EStep Kind;
         std::string Text; // bytes to send
@@ -72,6 +73,9 @@ public:
     }
     // Waits for one line from the client and records it.
     TScriptedServer& Expect() { return Add(EStep::Expect, {}); }
+    // Records the message lines up to and including the final "."; a client
+    // that goes away before it ends the script there.
+    TScriptedServer& ExpectData() { return Add(EStep::ExpectData, {}); }
     TScriptedServer& Close() { return Add(EStep::Close, {}); }
     // Waits until the client closes (or the wait ends).
     TScriptedServer& WaitClose() { return Add(EStep::WaitClose, {}); }
@@ -149,6 +153,17 @@ private:
         }
     }
 
+    // Reads and records one line; none when the client has gone or stays silent.
+    std::optional<std::string> ReceiveLine()
+    {
+        std::string line;
+        if (!ReadLine(line))
+            return std::nullopt;
+        std::lock_guard lock(FMutex);
+        FReceived.push_back(line);
+        return line;
+    }
+
     void WaitPeerClose()
     {
         char buffer[4096];
@@ -176,14 +191,16 @@ private:
                 if (::send(FConn, step.Text.data(), step.Text.size(), MSG_NOSIGNAL) < 0)
                     return;
                 break;
-            case EStep::Expect: {
-                std::string line;
-                if (!ReadLine(line))
+            case EStep::Expect:
+                if (!ReceiveLine().has_value())
                     return;
-                std::lock_guard lock(FMutex);
-                FReceived.push_back(line);
                 break;
-            }
+            case EStep::ExpectData:
+                for (std::optional<std::string> line; (line = ReceiveLine()) != ".";) {
+                    if (!line)
+                        return;
+                }
+                break;
             case EStep::Close:
                 ::close(FConn);
                 FConn = -1;

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 using namespace smtp;
+using smtptest::AfterData;
 using smtptest::TDone;
 using smtptest::TScriptedServer;
 
@@ -47,19 +48,6 @@ std::string JoinCrLf(const TLines& lines)
     for (const auto& line : lines)
         text += line + "\r\n";
     return text;
-}
-
-// What the server got after DATA, back in message form: the final "." is
-// dropped and doubled leading dots are undone.
-std::string UnstuffMessage(TLines wire)
-{
-    EXPECT_FALSE(wire.empty());
-    EXPECT_EQ(wire.back(), ".");
-    wire.pop_back();
-    for (auto& line : wire)
-        if (line.starts_with(".."))
-            line.erase(0, 1);
-    return JoinCrLf(wire);
 }
 
 // Parses a message file with Python's standard MIME parser and returns the
@@ -123,17 +111,7 @@ protected:
         return smtptest::RunUntil([&] { return Dones.size() >= count; });
     }
 
-    // Runs one request to its completion and returns the report.
-    TDone Run(const std::function<void()>& request)
-    {
-        const std::size_t before = Dones.size();
-        request();
-        EXPECT_EQ(Dones.size(), before) << "reported from inside the call";
-        EXPECT_TRUE(WaitDones(before + 1));
-        smtptest::DrainQueue();
-        EXPECT_EQ(Dones.size(), before + 1) << "reported more than once";
-        return Dones.size() > before ? Dones[before] : TDone {smtpCustom, 0xFFFF};
-    }
+    TDone Run(const std::function<void()>& request) { return smtptest::RunRequest(Events, request); }
 
     // Starts the server and connects to it; the script must begin with a greeting.
     void Connect(TScriptedServer& server)
@@ -141,13 +119,6 @@ protected:
         server.Start();
         Client.Port = server.PortText();
         ASSERT_EQ(Run([&] { Client.Connect(); }), (TDone {smtpConnect, 0}));
-    }
-
-    // The lines after "DATA" that the server recorded.
-    static TLines AfterData(const TLines& received)
-    {
-        const auto data = std::find(received.begin(), received.end(), "DATA");
-        return data == received.end() ? TLines {} : TLines(data + 1, received.end());
     }
 
     struct TGetDataCall {
@@ -295,7 +266,7 @@ TEST_F(TransferTest, MailChainDeliversAMessageThatAStandardParserReads)
               (TLines {"MAIL FROM:<alice@example.com>", "RCPT TO:<bob@example.com>", "RCPT TO:<carol@example.com>",
                        "DATA"}));
     const std::string path = TempPath("wire.eml");
-    WriteFile(path, UnstuffMessage(AfterData(received)));
+    WriteFile(path, smtptest::UnstuffMessage(AfterData(received)));
     auto fields = ParseWithPython(path);
     EXPECT_EQ(fields["From"], "Alice <alice@example.com>");
     EXPECT_EQ(fields["To"], "bob@example.com");
