@@ -80,6 +80,8 @@ void TfrmSendEMail::ConfigureClient()
     c.Password = Settings.Password;
     if (c.AuthType == smtp::smtpAuthNone)
         c.FromName = from;
+    // Until the client speaks TLS, a mail that asks for it is not sent at
+    // all rather than sent (with its password) in the clear.
     if (Settings.UseSSL && Settings.SSLType != 0) {
         ErrorText = "Error: TLS (SSLType=" + std::to_string(Settings.SSLType) + ") is not available in this build";
         AddLogLine(ErrorText);

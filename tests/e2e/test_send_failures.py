@@ -110,3 +110,15 @@ def test_server_closing_during_data_ends_at_step_5(prog):
     assert "DATA" in server.lines and "Subject: Backup finished" in server.lines
     assert failure_lines(texts)[0] == "Error sending Email, Step: 5 Error: 10004"
     assert "QUIT" not in texts
+
+
+@pytest.mark.parametrize("ssl_type", [1, 2])
+def test_tls_job_is_not_sent_in_the_clear(prog, ssl_type):
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, UseSSL=1, SSLType=ssl_type)
+        prog.write("job.txt", JOB)
+        r = prog.run("job.txt", "/NOERROR", timeout=60)
+    texts = log_file_texts(prog)
+    assert_failed(r, texts)
+    assert server.received == []
+    assert texts[-2:] == [f"Error: TLS (SSLType={ssl_type}) is not available in this build", "End with errors."]

@@ -3,6 +3,7 @@
 // plays a script on its own thread, and bounded pumping of the test thread's
 // message loop.
 
+#include "../LoopbackListener.h"
 #include "platform/EventLoop.h"
 
 #include <arpa/inet.h>
@@ -56,15 +57,9 @@ inline void RunFor(int ms)
 // A port on 127.0.0.1 where nothing listens.
 inline std::string ClosedPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return std::to_string(ntohs(addr.sin_port));
+    std::uint16_t port = 0;
+    ::close(OpenLoopbackListener(-1, port));
+    return std::to_string(port);
 }
 
 class TTestServer {
@@ -73,17 +68,9 @@ public:
 
     explicit TTestServer(int backlog = 4)
     {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(FListen, backlog);
-        socklen_t len = sizeof addr;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
-        FPort = ntohs(addr.sin_port);
+        std::uint16_t port = 0;
+        FListen = OpenLoopbackListener(backlog, port);
+        FPort = port;
     }
 
     ~TTestServer()

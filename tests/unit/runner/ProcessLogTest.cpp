@@ -146,14 +146,14 @@ TEST_F(RunJobTest, JobEchoUsesOverridesAndSenderRules)
     dir.Write("plonEmail.dat", "[SendMail]\nHost=settings.example\nFrom=me@example.com\n");
     const std::string job = dir.Write("job.txt",
         "<FROM NAME=\"Jane Roe\">\n<TO EMAIL=\"a@example.com\">\n<SUBJECT CONTENT=\"Hi there\">\n"
-        "<CFGEMAIL HOST=\"job.example\">\n");
+        "<CFGEMAIL HOST=\"127.0.0.1\" PORT=\"1\">\n");  // refused at once, no name lookup
     form.Execute({job, "/NOERROR"});
     std::vector<std::string> messages;
     for (auto& line : form.Log().DisplayMemo())
         messages.push_back(line.substr(line.find("] ") + 2));
     ASSERT_GE(messages.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 5),
-              (std::vector<std::string>{"PLONEMAIL: Ver. 3.36b", "Host: job.example",
+              (std::vector<std::string>{"PLONEMAIL: Ver. 3.36b", "Host: 127.0.0.1",
                                         "From: \"Jane Roe\" <me@example.com>", "TO:  <a@example.com>",
                                         "SUBJECT:Hi there"}));
     EXPECT_FALSE(platform::FileExists(job));  // deleted before sending

@@ -3,6 +3,8 @@
 // its own thread (blocking sockets) and records every line the client sent.
 // Every wait is bounded, so a client that stays silent cannot hang a test.
 
+#include "../LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -32,17 +34,9 @@ public:
 
     TScriptedServer()
     {
-        FListen = ::socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(FListen, 4);
-        socklen_t len = sizeof addr;
-        ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
-        FPort = ntohs(addr.sin_port);
+        std::uint16_t port = 0;
+        FListen = OpenLoopbackListener(4, port);
+        FPort = port;
     }
 
     ~TScriptedServer()
