@@ -183,9 +183,11 @@ bool TCustomSmtpClient::NextBodyLine()
     FLine.clear();
     try {
         DoGetData(FBodyLineNumber, FLine, kBodyLineMax, FMoreLines);
-    } catch (const std::exception&) {
-        // A failing body source ends the body; the message is still closed.
+    } catch (const std::exception& e) {
+        // A failing body source fails the request: closing the message with
+        // "." would have a cut-off message accepted as complete.
         FMoreLines = false;
+        FailTransfer(e);
     }
     CutTo(FLine, kBodyLineMax);
     return FMoreLines;

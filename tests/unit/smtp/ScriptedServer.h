@@ -190,9 +190,12 @@ private:
                     return;
                 break;
             case EStep::ExpectData:
-                for (std::optional<std::string> line; (line = ReceiveLine()) != ".";) {
+                for (;;) {
+                    const std::optional<std::string> line = ReceiveLine();
                     if (!line)
                         return;
+                    if (*line == ".")
+                        break;
                 }
                 break;
             case EStep::Close:

@@ -226,7 +226,7 @@ TEST_F(TransferTest, RefusedDataSendsNoLine)
     EXPECT_EQ(server.Received(), (TLines {"DATA", "QUIT"}));
 }
 
-TEST_F(TransferTest, FailingBodySourceEndsTheBodyAndTheMessageIsStillClosed)
+TEST_F(TransferTest, FailingBodySourceFailsTheRequestAndNeverClosesTheMessage)
 {
     Client.OwnHeaders = true;
     Client.OnGetData = [](TCustomSmtpClient&, int lineNum, std::string& line, int, bool&) {
@@ -235,10 +235,11 @@ TEST_F(TransferTest, FailingBodySourceEndsTheBodyAndTheMessageIsStillClosed)
         line = "one";
     };
     TScriptedServer server;
-    server.Lines({"220 ready"}).Expect().Lines({"354 go on"}).Expect().Expect().Lines({"250 ok"});
+    server.Lines({"220 ready"}).Expect().Lines({"354 go on"}).Expect().WaitClose();
     Connect(server);
-    EXPECT_EQ(Run([&] { Client.Data(); }), (TDone {smtpData, 0}));
-    EXPECT_EQ(AfterData(server.Received()), (TLines {"one", "."}));
+    EXPECT_EQ(Run([&] { Client.Data(); }), (TDone {smtpData, 500}));
+    EXPECT_EQ(Client.LastResponse(), "500 runtime_error attachment vanished");
+    EXPECT_EQ(AfterData(server.Received()), (TLines {"one"}));
 }
 
 // ---- chains ----
