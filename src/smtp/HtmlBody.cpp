@@ -24,6 +24,13 @@ std::string QuotedValue(const char* name, const std::string& value)
     return std::string(name) + "=\"" + value + "\"";
 }
 
+// A continuation line of a parameter: TAB, name="value".
+std::string TabbedValue(const char* name, const std::string& value)
+{
+    std::string line(1, '\t');
+    return line.append(QuotedValue(name, value));
+}
+
 } // namespace
 
 void THtmlBody::Reset()
@@ -57,7 +64,7 @@ void THtmlBody::ProcessHeader(mime::TSmtpHeaderLines& lines)
             continue;
         lines.Replace(i, HasFiles() ? "Content-Type: multipart/mixed;"
                                     : "Content-Type: multipart/related; type=\"multipart/alternative\";");
-        lines.Insert(i + 1, "\t" + QuotedValue("boundary", outer_));
+        lines.Insert(i + 1, TabbedValue("boundary", outer_));
         return;
     }
 }
@@ -67,10 +74,9 @@ std::vector<std::string> THtmlBody::IntroLines() const
     std::vector<std::string> lines = {"This is a multipart MIME formatted message.", "", "--" + outer_};
     if (HasFiles()) {
         lines.insert(lines.end(), {"Content-Type: multipart/related;", "\ttype=\"multipart/alternative\";",
-                                   "\t" + QuotedValue("boundary", middle_), "", "--" + middle_});
+                                   TabbedValue("boundary", middle_), "", "--" + middle_});
     }
-    lines.insert(lines.end(), {"Content-Type: multipart/alternative;", "\t" + QuotedValue("boundary",
-                                                                                          AlternativeBoundary()),
+    lines.insert(lines.end(), {"Content-Type: multipart/alternative;", TabbedValue("boundary", AlternativeBoundary()),
                                "", "--" + AlternativeBoundary(),
                                "Content-Type: text/plain; " + QuotedValue("charset", settings_.CharSet),
                                "Content-Transfer-Encoding: quoted-printable", ""});
