@@ -26,7 +26,11 @@ protected:
             unsetenv("TZ");
         tzset();
     }
-    static void UseZone(const char* tz) { setenv("TZ", tz, 1); }
+    static void UseZone(const char* tz)
+    {
+        setenv("TZ", tz, 1);
+        tzset();
+    }
 
 private:
     std::optional<std::string> saved_;
