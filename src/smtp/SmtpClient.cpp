@@ -1,5 +1,6 @@
 #include "smtp/SmtpClient.h"
 
+#include "platform/SystemError.h"
 #include "smtp/SmtpAddress.h"
 
 #include <algorithm>
@@ -29,15 +30,6 @@ std::string StripLineEnd(std::string line)
             line.pop_back();
     }
     return line;
-}
-
-const char* ExceptionClassName(const std::exception& e)
-{
-    if (dynamic_cast<const net::ESocketException*>(&e))
-        return "ESocketException";
-    if (dynamic_cast<const SmtpException*>(&e))
-        return "SmtpException";
-    return "Exception";
 }
 
 } // namespace
@@ -96,7 +88,7 @@ void TCustomSmtpClient::SetWrapMsgMaxLineLen(int value)
 void TCustomSmtpClient::SetContentType(TSmtpContentType value)
 {
     FContentType = value;
-    FContentTypeText = value == smtpHtml ? "text/html" : "text/plain";
+    FContentTypeText = mime::ContentTypeText(value);
 }
 
 TSmtpShareMode TCustomSmtpClient::ShareMode() const
@@ -440,7 +432,7 @@ void TCustomSmtpClient::StartSocketConnect()
         SetState(smtpConnecting);
         socket.Connect();
     } catch (const std::exception& e) {
-        FLastResponse = std::string("500 ") + ExceptionClassName(e) + ": " + e.what();
+        FLastResponse = "500 " + platform::ExceptionClassName(e) + ": " + e.what();
         FStatusCode = 500;
         FRequestResult = 500;
         RecordError();
