@@ -73,7 +73,8 @@ public:
         }
     }
 
-    // Writes the sequence that returns a stateful encoding to its initial state.
+    // Ends the conversion: writes what the converter still holds, and the
+    // sequence that returns a stateful encoding to its initial state.
     void Finish(std::string& out)
     {
         while (Step(nullptr, nullptr, out) == E2BIG) {
@@ -144,6 +145,9 @@ std::u16string CodePageToUtf16(std::string_view text, unsigned codePage)
         ++in;
         --left;
     }
+    // Decoders that hold a letter back for a combining mark that may follow
+    // (windows-1255, windows-1258) give it up only when flushed.
+    cd.Finish(wide);
     std::u16string result(wide.size() / 2, u'\0');
     std::memcpy(result.data(), wide.data(), result.size() * sizeof(char16_t));
     return result;

@@ -15,7 +15,8 @@ std::string IconvNameOfCodePage(unsigned codePage);
 bool CodePageAvailable(unsigned codePage);
 
 // Decodes bytes of a code page into UTF-16. An invalid or truncated byte
-// sequence becomes "?" and decoding goes on. Empty when the code page
+// sequence becomes "?" and decoding goes on; a letter the decoder holds
+// back at the end (for a combining mark) is part of the result. Empty when the code page
 // cannot be converted.
 std::u16string CodePageToUtf16(std::string_view text, unsigned codePage);
 

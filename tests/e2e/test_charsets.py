@@ -70,3 +70,29 @@ def test_html_part_is_labelled_with_its_real_charset(prog, encoding):
     assert len(html) == 1
     assert text_of(html[0]).rstrip("\n").split("\n") == [
         "<html><body>", f"<p>Grüße, {case['to']}!</p>", f"<p>{case['body']}</p>", "</body></html>"]
+
+
+# Code pages whose decoder holds a base letter back for a combining mark that
+# may follow: a text ending in a letter must still arrive whole.
+COMBINING = {
+    "windows-1258": ("cp1258", "Xin chào", "Lê Văn Tám", "Chào ông bà"),
+    "windows-1255": ("cp1255", "שלום עולם", "דוד כהן", "תודה רבה לכולם"),
+}
+
+
+@pytest.mark.parametrize("codepage", COMBINING)
+def test_texts_ending_in_a_letter_arrive_whole(prog, codepage):
+    encoding, subject, name, body = COMBINING[codepage]
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=10, CodePage=codepage)
+        prog.write("job.txt", job(
+            f'<FROM NAME="{name}" EMAIL="sender@example.org">',
+            '<TO EMAIL="to@example.org">',
+            f'<SUBJECT CONTENT="{subject}">',
+            f'<MESSAGE CONTENT="{body}">', encoding=encoding))
+        r = prog.run("job.txt", "/NOERROR", env=ENV)
+    assert r.returncode == 0, r.stderr
+    msg = server.received[0].message
+    assert msg["Subject"] == subject
+    assert [a.display_name for a in msg["From"].addresses] == [name]
+    assert text_of(msg).rstrip("\n") == body

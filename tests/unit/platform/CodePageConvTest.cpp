@@ -70,5 +70,31 @@ TEST(CodePageConv, StatefulOutputEndsInInitialState)
     EXPECT_EQ(Utf16ToCodePage(u"\u00E9", 65000), "+AOk-");
 }
 
+// Decoders that hold a letter back (waiting for a combining mark, or in a
+// shift state) must give it up at the end of the text.
+TEST(CodePageConv, TextEndingInALetterDecodesWhole)
+{
+    const struct {
+        unsigned CodePage;
+        std::u16string Text;
+    } cases[] = {
+        {1255, u"\u05E9\u05DC\u05D5\u05DD"},  // Hebrew, ends in final mem
+        {1258, u"Xin ch\u00E0o"},
+        {50220, u"ab\u65E5\u672C"},       {50221, u"ab\u65E5\u672C"}, {50222, u"ab\u65E5\u672C"},
+        {50225, u"ab\uD55C\uAD6D"},       {50227, u"ab\u4E2D\u6587"}, {50229, u"ab\u4E2D\u6587"},
+        {51932, u"ab\u65E5\u672C"},       {54936, u"ab\u4E2D\u6587"}, {65000, u"caf\u00E9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.CodePage);
+        ASSERT_TRUE(CodePageAvailable(c.CodePage));
+        const std::string bytes = Utf16ToCodePage(c.Text, c.CodePage);
+        ASSERT_FALSE(bytes.empty());
+        EXPECT_EQ(CodePageToUtf16(bytes, c.CodePage), c.Text);
+    }
+    // The bytes a caller on Windows writes, decoded directly.
+    EXPECT_EQ(CodePageToUtf16("Xin ch\xE0o", 1258), u"Xin ch\u00E0o");
+    EXPECT_EQ(CodePageToUtf16("\xF9\xEC\xE5\xED", 1255), u"\u05E9\u05DC\u05D5\u05DD");
+}
+
 } // namespace
 } // namespace platform
