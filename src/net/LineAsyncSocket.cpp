@@ -162,6 +162,12 @@ bool TCustomLineAsyncSocket::OfferLine()
 {
     const int full = FLineLength;
     const std::uint64_t serial = Serial();
+    // A close from inside the handler must know which bytes it has read.
+    struct TOffer {
+        int& Full;
+        TOffer(int& full, int length) : Full(full) { Full = length; }
+        ~TOffer() { Full = 0; }
+    } offer(FOfferFull, full);
     try {
         while (FLineMode && FLineLength > 0) {
             const int before = FLineLength;
@@ -286,6 +292,12 @@ void TCustomLineAsyncSocket::WMRedeliver(const platform::TMessage&)
 void TCustomLineAsyncSocket::TriggerSessionClosed(std::uint16_t errCode)
 {
     FLineReceived = true;
+    if (FOfferFull > 0) {
+        // Closed by the handler of an offered line: what it has read is gone,
+        // its unread rest and the bytes after it stay.
+        CloseGap(FRcvdPtr, FRcvdCnt, FLineLength, FOfferFull);
+        FOfferFull = 0;
+    }
     if (FLineMode && FRcvdCnt > 0 && !FLineClearData) {
         // The unfinished last line, without line end.
         FLineLength = FRcvdCnt;

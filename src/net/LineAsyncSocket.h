@@ -68,6 +68,7 @@ private:
     std::vector<char> FRcvdPtr;
     int FRcvdCnt = 0;
     int FLineLength = 0;
+    int FOfferFull = 0; // full length of the line while it is on offer
     bool FLineFound = false;
     bool FLineReceived = false;
     bool FLineClearData = false;

@@ -122,3 +122,14 @@ def test_tls_job_is_not_sent_in_the_clear(prog, ssl_type):
     assert_failed(r, texts)
     assert server.received == []
     assert texts[-2:] == [f"Error: TLS (SSLType={ssl_type}) is not available in this build", "End with errors."]
+
+
+@pytest.mark.parametrize("greeting", ["421 busy, try again later", "554 no SMTP service here"])
+def test_refusing_greeting_is_logged_once(prog, greeting):
+    with ScriptedServer(greeting=greeting) as server:
+        r = run_job(prog, "127.0.0.1", server.port)
+    texts = log_file_texts(prog)
+    assert_failed(r, texts)
+    assert texts[5:] == ["Connecting to smtp server...", greeting,
+                         "Error sending Email, Step: 0 Error: 10004", greeting]
+    assert server.lines == []

@@ -202,6 +202,49 @@ TEST_F(LineModeTest, UnfinishedLastLineArrivesOnceBeforeClose)
     EXPECT_EQ(Closed, 1);
 }
 
+TEST_F(LineModeTest, CloseFromTheHandlerOffersNoLineTwice)
+{
+    struct TCase {
+        const char* Name;
+        const char* Sent;
+        int Read;      // bytes the handler reads before it closes
+        TLines Offered; // everything the handler is given, in order
+    };
+    const TCase cases[] = {
+        {"whole line read", "554 busy\r\n", 255, {"554 busy\r\n"}},
+        {"a line follows", "421 a\r\n421 b\r\n", 255, {"421 a\r\n", "421 b\r\n"}},
+        {"part read", "554 busy\r\n", 4, {"554 ", "busy\r\n"}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TTestServer server;
+        TAsyncSocket socket;
+        socket.SetLineMode(true);
+        TLines offered;
+        bool connected = false;
+        int closed = 0;
+        socket.OnSessionConnected = [&](TCustomAsyncSocket&, std::uint16_t err) { connected = err == 0; };
+        socket.OnSessionClosed = [&](TCustomAsyncSocket&, std::uint16_t) { ++closed; };
+        socket.OnDataAvailable = [&](TCustomAsyncSocket& s, std::uint16_t) {
+            char buffer[256];
+            const int n = s.Receive(buffer, offered.empty() ? c.Read : 255);
+            offered.emplace_back(buffer, static_cast<std::size_t>(std::max(n, 0)));
+            if (offered.size() == 1)
+                s.Close();
+        };
+        server.Send(c.Sent).WaitSignal(1);
+        server.Start();
+        socket.SetAddr("127.0.0.1");
+        socket.SetPort(server.Port());
+        socket.Connect();
+        ASSERT_TRUE(RunUntil([&] { return connected && closed > 0; }));
+        RunFor(30);
+        EXPECT_EQ(offered, c.Offered);
+        EXPECT_EQ(closed, 1);
+        server.Signal(1);
+    }
+}
+
 TEST_F(LineModeTest, AbortDropsTheUnfinishedLine)
 {
     Server.Send("partial").WaitSignal(1);
