@@ -151,6 +151,21 @@ TEST_F(SmtpClientTest, GreetingWithHyphenWaitsForTheFinalLine)
     EXPECT_EQ(Client.LastResponse(), "220 ready");
 }
 
+TEST_F(SmtpClientTest, RefusedGreetingIsHandledOnce)
+{
+    TScriptedServer server;
+    server.Lines({"554 no service here"}).WaitClose();
+    server.Start();
+    Client.Port = server.PortText();
+    EXPECT_EQ(Run([&] { Client.Connect(); }), (TDone {smtpConnect, 10004}));
+    DrainQueue();
+    EXPECT_EQ(Dones.size(), 1u);
+    EXPECT_EQ(Responses, std::vector<std::string> {"554 no service here"});
+    EXPECT_EQ(Display, std::vector<std::string> {"< 554 no service here"});
+    EXPECT_EQ(Client.ErrorMessage(), "554 no service here");
+    EXPECT_FALSE(Client.Connected());
+}
+
 TEST_F(SmtpClientTest, ReplyWithoutNumberIsProtocolError)
 {
     TScriptedServer server;
