@@ -99,9 +99,7 @@ void TfrmSendEMail::ConfigureClient()
             c.SetEmailImages(images);
         }
     } catch (const std::exception& e) {
-        ErrorText = std::string("Error: ") + e.what();
-        AddLogLine(ErrorText);
-        HadError = true;
+        StartFailed(e);
         return;
     }
     c.SetContentType(Job.IsHtml ? smtp::smtpHtml : smtp::smtpPlainText);
@@ -143,16 +141,27 @@ void TfrmSendEMail::StartConnect()
     try {
         smtpClient->Connect();
     } catch (const std::exception& e) {
-        ErrorText = std::string("Error: ") + e.what();
-        AddLogLine(ErrorText);
-        smtpClient->Abort();
-        HadError = true;
+        StartFailed(e);
         return;
     }
     progressTimer_ = std::make_unique<net::TKvTimer>(smtpClient.get());
     progressTimer_->SetInterval(kProgressCheckMs);
     progressTimer_->SetOnTimer([this](net::TKvTimer&) { CheckProgress(); });
     Progress();
+}
+
+void TfrmSendEMail::StartFailed(const std::exception& e)
+{
+    ErrorText = std::string("Error: ") + e.what();
+    AddLogLine(ErrorText);
+    HadError = true;
+    if (smtpClient) {
+        try {
+            smtpClient->Abort();
+        } catch (const std::exception&) {
+            // Nothing was sent; the run ends anyway.
+        }
+    }
 }
 
 void TfrmSendEMail::Progress()

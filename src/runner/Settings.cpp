@@ -1,6 +1,7 @@
 #include "runner/Settings.h"
 
 #include "mime/Charsets.h"
+#include "platform/CodePageConv.h"
 #include "platform/CodePages.h"
 #include "platform/IniFile.h"
 #include "platform/TextUtil.h"
@@ -32,7 +33,10 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
     return s;
 }
 
-unsigned CodePageFromSetting(const std::string& value)
+namespace {
+
+// The code page a CodePage value names, whether or not it can be used.
+unsigned NamedCodePage(const std::string& value)
 {
     const std::string v = platform::LowerAscii(platform::Trim(value));
     if (!v.empty() && v.size() <= 5 && v.find_first_not_of("0123456789") == std::string::npos) {
@@ -40,9 +44,23 @@ unsigned CodePageFromSetting(const std::string& value)
         return mime::CodePageToCharset(number).empty() ? 0 : number;
     }
     std::uint32_t cp = 0;
-    if (mime::CharsetToCodePage(v, cp))
-        return cp;
+    if (mime::CharsetToCodePage(v, cp) || cp == mime::kCpUnavailable)
+        return cp;  // kCpUnavailable: known, but no converter takes it
     return platform::CodePageOfLocaleCharset(value);
+}
+
+} // namespace
+
+unsigned CodePageFromSetting(const std::string& value, std::string* problem)
+{
+    const unsigned cp = NamedCodePage(value);
+    const char* why = cp == 0                           ? "unknown character set"
+                      : !platform::CodePageAvailable(cp) ? "not available on this system"
+                      : !platform::CodePageKeepsAscii(cp) ? "not ASCII-compatible, job scripts cannot be read in it"
+                                                          : nullptr;
+    if (problem)
+        *problem = why ? why : "";
+    return why ? 0 : cp;
 }
 
 std::optional<std::string> SettingsProblem(const TSettings& s)
@@ -51,8 +69,9 @@ std::optional<std::string> SettingsProblem(const TSettings& s)
         return "Invalid setting Auth=" + std::to_string(s.Auth) + " (allowed: 0 to 6)";
     if (s.SSLType < 0 || s.SSLType > 2)
         return "Invalid setting SSLType=" + std::to_string(s.SSLType) + " (allowed: 0 to 2)";
-    if (!s.CodePage.empty() && CodePageFromSetting(s.CodePage) == 0)
-        return "Invalid setting CodePage=" + s.CodePage + " (unknown character set)";
+    std::string why;
+    if (!s.CodePage.empty() && CodePageFromSetting(s.CodePage, &why) == 0)
+        return "Invalid setting CodePage=" + s.CodePage + " (" + why + ")";
     return std::nullopt;
 }
 

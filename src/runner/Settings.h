@@ -34,8 +34,10 @@ inline constexpr const char* SettingsSection = "SendMail";
 TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error);
 
 // Code page named by the CodePage setting: a code-page number or a
-// character-set name of the charset table; 0 when unknown or unavailable.
-unsigned CodePageFromSetting(const std::string& value);
+// character-set name of the charset table. 0 when it cannot serve job
+// scripts (unknown, not convertible here, or not ASCII-compatible), and then
+// `problem`, when given, says which.
+unsigned CodePageFromSetting(const std::string& value, std::string* problem = nullptr);
 
 // A value the send run cannot work with, as a log line naming key and
 // value; nullopt when all is usable.

@@ -20,10 +20,20 @@ TfrmSendEMail::TfrmSendEMail(platform::TConsole& console, std::string programDir
 
 int TfrmSendEMail::Execute(const std::vector<std::string>& args)
 {
-    FormCreate(args);
-    if (ShowStatus)
-        Show();
-    RunMessageLoop();
+    try {
+        FormCreate(args);
+        if (ShowStatus)
+            Show();
+        RunMessageLoop();
+    } catch (const std::exception& e) {
+        // Whatever went wrong, the run ends with its reason in the log.
+        if (!finished_ && !closed_) {
+            finished_ = true;
+            StartFailed(e);
+            AddLogLine("End with errors.");
+            log_.CloseLogFile();
+        }
+    }
     return ExitCode();
 }
 
@@ -111,7 +121,11 @@ void TfrmSendEMail::RunJob()
 
     if (!args_.empty()) {
         JobPath = args_[0];
-        SendJobMail();
+        try {
+            SendJobMail();
+        } catch (const std::exception& e) {
+            StartFailed(e);
+        }
     }
     Job = TJobModel();  // the client holds copies of what it needs
 

@@ -7,6 +7,7 @@
 #include "smtp/HtmlSmtpSender.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +90,8 @@ private:
     void ConfigureClient();
     void ChooseCharsets();
     void StartConnect();
+    // A run that cannot go on: "Error: " and the reason in the log.
+    void StartFailed(const std::exception& e);
     void StartNext(smtp::TSmtpRequest completed);
     void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
     void Progress();

@@ -22,6 +22,13 @@ CASES = {
         to="Zoë Œuvre",
         body="Prüfung bestanden: 5 € — “quoted” ñ",
         memo="Straße Nr. 7 · Überweisung"),
+    "gb18030": dict(
+        settings={"CodePage": "gb18030"},
+        subject="每日报告：备份完成",
+        sender="王小明",
+        to="李华",
+        body="备份已完成 — 共 3 卷 ✓",
+        memo="明天见"),
 }
 # Under a UTF-8 locale; the windows-1252 case takes its character set from
 # the settings file alone.

@@ -3,7 +3,11 @@ import os
 import re
 import subprocess
 
+import pytest
+
 from conftest import SCRAMBLE_BIN
+from mailjobs import job, log_file_texts
+from smtpservers import RecordingServer
 
 LINE = re.compile(r"^\[\d\d/[A-Za-z]{3}/\d\d \d\d:\d\d:\d\d\] ")
 
@@ -67,3 +71,21 @@ def test_help_and_version(prog):
 def test_scrambler_reads_one_line():
     r = subprocess.run([SCRAMBLE_BIN], input=b"AA\n", capture_output=True, check=True)
     assert r.stdout == b"na\n"
+
+
+NOT_ASCII = "not ASCII-compatible, job scripts cannot be read in it"
+
+
+@pytest.mark.parametrize("value, reason", [
+    pytest.param(value, reason, id=value) for value, reason in [
+        ("iso-2022-jp", NOT_ASCII), ("utf-7", NOT_ASCII), ("1200", NOT_ASCII), ("37", NOT_ASCII),
+        ("52936", "not available on this system"), ("klingon", "unknown character set")]])
+def test_code_page_that_cannot_hold_a_job_script_is_refused(prog, value, reason):
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=10, CodePage=value)
+        prog.write("job.txt", job('<FROM EMAIL="a@example.org">', '<TO EMAIL="b@example.org">',
+                                  '<SUBJECT CONTENT="Hello">', '<MESSAGE CONTENT="Hi">'))
+        r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == 2, r.stderr
+    assert server.received == []
+    assert log_file_texts(prog)[-1] == f"Invalid setting CodePage={value} ({reason})"

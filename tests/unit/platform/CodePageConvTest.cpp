@@ -96,5 +96,17 @@ TEST(CodePageConv, TextEndingInALetterDecodesWhole)
     EXPECT_EQ(CodePageToUtf16("\xF9\xEC\xE5\xED", 1255), u"\u05E9\u05DC\u05D5\u05DD");
 }
 
+TEST(CodePageConv, AsciiCompatibleCodePages)
+{
+    // Single-byte, multi-byte and EUC code pages keep ASCII as it is.
+    for (unsigned cp : {1252u, 1250u, 1251u, 1255u, 1258u, 28591u, 28605u, 20127u, 437u, 850u, 874u, 65001u, 932u,
+                        936u, 949u, 950u, 51932u, 54936u, 20866u})
+        EXPECT_TRUE(CodePageKeepsAscii(cp)) << cp;
+    // Escape sequences, UTF-7, UTF-16/32, EBCDIC, and what cannot be converted.
+    for (unsigned cp : {50220u, 50221u, 50222u, 50225u, 50227u, 65000u, 1200u, 1201u, 12000u, 37u, 500u, 1047u,
+                        20273u, 52936u, 99u, 0u})
+        EXPECT_FALSE(CodePageKeepsAscii(cp)) << cp;
+}
+
 } // namespace
 } // namespace platform

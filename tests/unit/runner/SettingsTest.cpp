@@ -53,16 +53,42 @@ TEST(Settings, ProblemsNameKeyAndValue)
     EXPECT_EQ(*SettingsProblem(ssl), "Invalid setting SSLType=-1 (allowed: 0 to 2)");
     TSettings cp;
     cp.CodePage = "klingon";
-    EXPECT_NE(SettingsProblem(cp)->find("CodePage=klingon"), std::string::npos);
+    EXPECT_EQ(*SettingsProblem(cp), "Invalid setting CodePage=klingon (unknown character set)");
+    cp.CodePage = "iso-2022-jp";
+    EXPECT_EQ(*SettingsProblem(cp),
+              "Invalid setting CodePage=iso-2022-jp (not ASCII-compatible, job scripts cannot be read in it)");
+    cp.CodePage = "52936";
+    EXPECT_EQ(*SettingsProblem(cp), "Invalid setting CodePage=52936 (not available on this system)");
 }
 
 TEST(Settings, CodePageSetting)
 {
-    EXPECT_EQ(CodePageFromSetting("windows-1252"), 1252u);
-    EXPECT_EQ(CodePageFromSetting("1250"), 1250u);
-    EXPECT_EQ(CodePageFromSetting("UTF-8"), 65001u);
-    EXPECT_EQ(CodePageFromSetting("iso-8859-1"), 28591u);
-    EXPECT_EQ(CodePageFromSetting("nonsense"), 0u);
+    const struct {
+        const char* Value;
+        unsigned CodePage;  // 0: refused
+        const char* Problem;
+    } cases[] = {
+        {"windows-1252", 1252, ""},
+        {"1250", 1250, ""},
+        {"UTF-8", 65001, ""},
+        {" iso-8859-1 ", 28591, ""},
+        {"shift_jis", 932, ""},
+        {"gb18030", 54936, ""},
+        {"CP1251", 1251, ""},  // a locale's name
+        {"nonsense", 0, "unknown character set"},
+        {"99", 0, "unknown character set"},
+        {"hz-gb-2312", 0, "not available on this system"},
+        {"iso-2022-jp", 0, "not ASCII-compatible, job scripts cannot be read in it"},
+        {"utf-7", 0, "not ASCII-compatible, job scripts cannot be read in it"},
+        {"1200", 0, "not ASCII-compatible, job scripts cannot be read in it"},
+        {"37", 0, "not ASCII-compatible, job scripts cannot be read in it"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Value);
+        std::string problem = "stale";
+        EXPECT_EQ(CodePageFromSetting(c.Value, &problem), c.CodePage);
+        EXPECT_EQ(problem, c.Problem);
+    }
 }
 
 TEST(Scrambling, KnownFormsAndRoundTrip)
