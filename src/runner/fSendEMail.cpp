@@ -138,13 +138,18 @@ void TfrmSendEMail::RunJob()
 
 void TfrmSendEMail::SendJobMail()
 {
-    ReadJob();
+    if (!ReadJob())
+        return;
     ApplyJobOverrides();
+    // A run refused for its settings keeps its job script for a second try.
     if (auto problem = SettingsProblem(Settings)) {
         Unusable(*problem);
         log_.CloseLogFile();
         return;
     }
+    // Deleted before anything is sent, whatever the outcome of the send.
+    if (DeleteJob && platform::FileExists(JobPath))
+        platform::DeleteFileAt(JobPath);
     EchoJob();
     ConvertJobToUtf8();
     CreateSmtpClient();
@@ -153,18 +158,21 @@ void TfrmSendEMail::SendJobMail()
         StartConnect();
 }
 
-void TfrmSendEMail::ReadJob()
+bool TfrmSendEMail::ReadJob()
 {
     Job = TJobModel();
     if (!platform::FileExists(JobPath))
-        return;
-    if (auto err = platform::ReadTextLines(JobPath, Job.JobLines))
-        ShowOrLog("Job script " + JobPath + " cannot be read: " + err->Message);
+        return true;  // the mail is composed from the settings alone
+    if (auto err = platform::ReadTextLines(JobPath, Job.JobLines)) {
+        // Not sent, and kept: nothing of it is known.
+        ErrorText = "Error: job script " + JobPath + " cannot be read: " + err->Message;
+        AddLogLine(ErrorText);
+        HadError = true;
+        return false;
+    }
     TJobScriptReader reader(Job, Settings.OemChars, [this](const std::string& m) { ShowOrLog(m); });
     reader.ReadJobScript();
-    // Deleted before anything is sent, whatever the outcome of the send.
-    if (DeleteJob && platform::FileExists(JobPath))
-        platform::DeleteFileAt(JobPath);
+    return true;
 }
 
 void TfrmSendEMail::ApplyJobOverrides()

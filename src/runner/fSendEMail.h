@@ -82,7 +82,8 @@ public:
 private:
     bool ReadSettings();
     void SendJobMail();
-    void ReadJob();
+    // False when the job script exists but cannot be read.
+    bool ReadJob();
     void ApplyJobOverrides();
     void EchoJob();
     void ConvertJobToUtf8();

@@ -84,6 +84,41 @@ def test_job_script_deleted_unless_nodel(prog, args, kept):
     assert os.path.exists(prog.file("job.txt")) == kept
 
 
+@pytest.mark.parametrize("settings, last_lines, code", [
+    pytest.param({"Auth": 9}, ["Invalid setting Auth=9 (allowed: 0 to 6)"], 2, id="Auth"),
+    pytest.param({"SSLType": 5}, ["Invalid setting SSLType=5 (allowed: 0 to 2)"], 2, id="SSLType"),
+    pytest.param({"CodePage": "klingon"}, ["Invalid setting CodePage=klingon (unknown character set)"], 2,
+                 id="CodePage"),
+    # A job script that exists but cannot be read.
+    pytest.param({}, ["Error: job script job.txt cannot be read: Input/output error", "End with errors."], 1,
+                 id="unreadable"),
+])
+def test_job_script_is_kept_when_the_run_is_refused_before_sending(prog, settings, last_lines, code):
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=10, **settings)
+        if settings:
+            prog.write("job.txt", PLAIN_JOB)
+        else:
+            os.symlink("/proc/self/mem", prog.file("job.txt"))  # opens, and every read fails
+        r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == code, r.stderr
+    assert server.received == []
+    assert log_file_texts(prog)[-len(last_lines):] == last_lines
+    assert os.path.lexists(prog.file("job.txt"))
+
+
+def test_cfgemail_override_is_checked_with_the_settings(prog):
+    # The job's own server values count: a valid AUTHTYPE replaces an
+    # out-of-range setting before anything is refused or deleted.
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=10, Auth=9)
+        prog.write("job.txt", PLAIN_JOB + job("<CFGEMAIL AUTHTYPE=NONE>"))
+        r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == 0, r.stderr
+    assert len(server.received) == 1
+    assert not os.path.exists(prog.file("job.txt"))
+
+
 def test_missing_attachment_is_logged_and_the_mail_still_goes(prog):
     prog.write("notes.txt", b"line one\r\nline two\r\n")
     extra = job('<ATTACHMENT FILE="missing.pdf">', '<ATTACHMENT FILE="notes.txt">')
