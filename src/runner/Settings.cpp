@@ -63,6 +63,18 @@ unsigned CodePageFromSetting(const std::string& value, std::string* problem)
     return why ? 0 : cp;
 }
 
+std::optional<std::string> SettingsValueText(const std::string& value)
+{
+    const auto readsBack = [&value](const std::string& text) {
+        const std::string file = std::string("[") + SettingsSection + "]\nValue=" + text + "\n";
+        return platform::TIniFile::FromText(file).ReadString(SettingsSection, "Value", value + "?") == value;
+    };
+    for (const std::string& text : {value, '"' + value + '"'})
+        if (readsBack(text))
+            return text;
+    return std::nullopt;
+}
+
 std::optional<std::string> SettingsProblem(const TSettings& s)
 {
     if (s.Auth < 0 || s.Auth > 6)

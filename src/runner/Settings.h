@@ -39,6 +39,13 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
 // `problem`, when given, says which.
 unsigned CodePageFromSetting(const std::string& value, std::string* problem = nullptr);
 
+// The text to write after "Key=" in the settings file so that reading it
+// gives `value` back exactly: the value itself when that holds, otherwise
+// the value in double quotes (the reader trims blanks and removes one pair
+// of enclosing quotes). nullopt when no text can: a line break, or more
+// than the reader keeps.
+std::optional<std::string> SettingsValueText(const std::string& value);
+
 // A value the send run cannot work with, as a log line naming key and
 // value; nullopt when all is usable.
 std::optional<std::string> SettingsProblem(const TSettings& s);

@@ -73,6 +73,44 @@ def test_scrambler_reads_one_line():
     assert r.stdout == b"na\n"
 
 
+PLAIN = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+SCRAMBLED = "naCSOjkrx5lbychGXqFHe6AQLtVM4I07K8N9sgZJ2fuDTodBPvYWziU3pRwE1m"
+
+
+def settings_value(text):
+    """What the settings reader makes of Key=text: blanks trimmed, one pair
+    of enclosing quotes removed."""
+    value = text.strip(" \t")
+    if len(value) >= 2 and value[0] in "\"'" and value[-1] == value[0]:
+        value = value[1:-1]
+    return value
+
+
+def unscramble(stored):
+    out = []
+    for i, c in enumerate(stored):
+        p = SCRAMBLED.find(c)
+        out.append(c if p < 0 else PLAIN[(p - i) % 62])
+    return "".join(out)
+
+
+@pytest.mark.parametrize("password", [
+    "plain", " secret", "secret ", "\tsecret", "'quoted'", '"dq"', '" both "', "x'", "  "])
+def test_scrambler_output_reads_back_as_the_password(password):
+    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
+    line = r.stdout.decode()
+    assert line.endswith("\n")
+    assert unscramble(settings_value(line[:-1])) == password
+    # Unquoted when the reader would take it as it is.
+    assert line.startswith('"') == (settings_value(password) != password)
+
+
+def test_scrambler_refuses_a_password_the_settings_file_cannot_hold():
+    r = subprocess.run([SCRAMBLE_BIN], input=b"a" * 2048 + b"\n", capture_output=True)
+    assert r.returncode == 2 and r.stdout == b""
+    assert b"cannot be stored in the settings file" in r.stderr
+
+
 NOT_ASCII = "not ASCII-compatible, job scripts cannot be read in it"
 
 

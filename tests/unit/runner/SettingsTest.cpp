@@ -105,6 +105,29 @@ TEST(Scrambling, KnownFormsAndRoundTrip)
         EXPECT_EQ(UnscramblePassword(ScramblePassword(text)), text);
 }
 
+// What the scrambler prints must come back through the settings reader
+// exactly, blanks and quotes at the ends included.
+TEST(Scrambling, StoredValueReadsBackExactly)
+{
+    TTempDir dir;
+    for (const std::string password : {"plain", "", " secret", "secret ", "\tsecret\t", "  ", "'quoted'",
+                                       "\"dq\"", "\"", "'", "a\"b", "x'", "\" both \"", "p=w;#[x]"}) {
+        SCOPED_TRACE("[" + password + "]");
+        const auto text = SettingsValueText(ScramblePassword(password));
+        ASSERT_TRUE(text);
+        std::optional<platform::SystemError> err;
+        const auto s = ReadSettingsFile(dir.Write("s.dat", "[SendMail]\r\nPassword=" + *text + "\r\n"), err);
+        EXPECT_EQ(s.Password, password);
+    }
+    // Quotes only where they are needed, so plain values look as before.
+    EXPECT_EQ(SettingsValueText("abc"), "abc");
+    EXPECT_EQ(SettingsValueText(" abc"), "\" abc\"");
+    EXPECT_EQ(SettingsValueText("'abc'"), "\"'abc'\"");
+    // More than the reader keeps, or a line break, cannot be stored.
+    EXPECT_FALSE(SettingsValueText(std::string(2048, 'a')));
+    EXPECT_FALSE(SettingsValueText("a\rb"));
+}
+
 TEST(Scrambling, RotationWrapsAtCharacter63)
 {
     std::string sixtyThree(63, 'A');
