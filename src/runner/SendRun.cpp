@@ -8,8 +8,10 @@
 #include "platform/EventLoop.h"
 #include "platform/TextUtil.h"
 #include "runner/Usage.h"
+#include "smtp/SmtpReply.h"
 #include "template/Images.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace runner {
@@ -20,6 +22,9 @@ constexpr std::uint16_t kErrTimedOut = 10060;
 constexpr std::uint16_t kErrClient = 500;
 constexpr std::uint32_t kCpLatin1 = 28591;
 constexpr std::uint32_t kProgressCheckMs = 250;
+// Once the message is accepted only QUIT is left: its reply and the close
+// after it are waited for a few seconds at most.
+constexpr long kQuitWaitSeconds = 5;
 
 // True when the text survives a round trip through iso-8859-1.
 bool FitsLatin1(const std::string& text, std::uint32_t from)
@@ -169,14 +174,33 @@ void TfrmSendEMail::Progress()
     lastProgress_ = platform::TickCount();
 }
 
-// A request that makes no progress for Timeout seconds fails the run: the
-// client itself would wait for ever on a silent server.
+// Seconds the current wait may last without progress.
+long TfrmSendEMail::ProgressLimit() const
+{
+    if (dataAccepted_)
+        return std::min(Settings.Timeout, kQuitWaitSeconds);
+    if (dataReplyDue_)
+        return std::max(Settings.Timeout, Settings.DataTimeout);
+    return Settings.Timeout;
+}
+
+// A request that makes no progress within its limit fails the run: the
+// client itself would wait for ever on a silent server. Progress is a
+// command or line sent, or a complete reply: a reply whose continuation
+// lines never end is no progress.
 void TfrmSendEMail::CheckProgress()
 {
-    const auto limitMs = static_cast<std::uint32_t>(Settings.Timeout) * 1000u;
-    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < limitMs)
+    const long limit = ProgressLimit();
+    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < static_cast<std::uint32_t>(limit) * 1000u)
         return;
-    ErrorText = "Error: no response from server within " + std::to_string(Settings.Timeout) + " seconds";
+    const std::string seconds = std::to_string(limit) + " seconds";
+    if (dataAccepted_) {
+        EndAfterQuit(smtpClient->StatusCode() == 221
+                         ? "The server did not close the connection within " + seconds + " after QUIT; closed"
+                         : "No reply to QUIT within " + seconds + ", the mail was accepted before it");
+        return;
+    }
+    ErrorText = "Error: no response from server within " + seconds;
     Fail(smtpClient->RequestType(), kErrTimedOut);
 }
 
@@ -187,12 +211,16 @@ void TfrmSendEMail::smtpClientDisplay(smtp::TCustomSmtpClient&, const std::strin
 void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient&, const std::string& Msg)
 {
     Progress();
+    dataReplyDue_ = Msg == ".";
     AddLogLine(Msg);
 }
 
 void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::string& Msg)
 {
-    Progress();
+    if (!smtp::ParseReplyLine(Msg).Continuation) {
+        Progress();
+        dataReplyDue_ = false;
+    }
     AddLogLine(Msg);
     int code = 0;
     for (std::size_t i = 0; i < 3; ++i) {
@@ -230,10 +258,16 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
     if (finished_)
         return;
     Progress();
+    if (ErrorCode != 0 && RqType == smtp::smtpQuit && dataAccepted_) {
+        EndAfterQuit("QUIT not completed (Error: " + std::to_string(ErrorCode) + "), the mail was accepted before it");
+        return;
+    }
     if (ErrorCode != 0) {
         Fail(RqType, ErrorCode);
         return;
     }
+    if (RqType == smtp::smtpData)
+        dataAccepted_ = true;
     if (smtpClient->AuthType != smtp::smtpAuthNone && RqType == smtp::smtpAuth)
         smtpClient->FromName = Settings.From;
     StartNext(RqType);
@@ -276,6 +310,17 @@ void TfrmSendEMail::StartNext(smtp::TSmtpRequest completed)
         ErrorText = std::string("Error: ") + e.what();
         Fail(next, kErrClient);
     }
+}
+
+// The server has accepted the message: whatever becomes of QUIT, the mail
+// is sent (a caller that retried would send it twice).
+void TfrmSendEMail::EndAfterQuit(const std::string& why)
+{
+    AddLogLine(why);
+    finished_ = true;  // the report of the aborted QUIT no longer counts
+    smtpClient->Abort();
+    AddLogLine("Email sended!");
+    FinishSent();
 }
 
 void TfrmSendEMail::FinishSent()

@@ -27,9 +27,13 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
     s.UseSSL = ini.ReadBool(sec, "UseSSL", s.UseSSL);
     s.SSLType = ini.ReadInteger(sec, "SSLType", s.SSLType);
     s.CodePage = ini.ReadString(sec, "CodePage", s.CodePage);
+    // A run must never wait for ever.
     s.Timeout = ini.ReadInteger(sec, "Timeout", s.Timeout);
-    if (s.Timeout < 1)  // a run must never wait for ever
+    if (s.Timeout < 1)
         s.Timeout = TSettings::DefaultTimeout;
+    s.DataTimeout = ini.ReadInteger(sec, "DataTimeout", s.DataTimeout);
+    if (s.DataTimeout < 1)
+        s.DataTimeout = TSettings::DefaultDataTimeout;
     return s;
 }
 

@@ -25,6 +25,10 @@ struct TSettings {
     // Seconds a request may make no progress before the run fails.
     long Timeout = DefaultTimeout;
     static constexpr long DefaultTimeout = 60;
+    // Seconds the reply to the final "." may take (servers scan the content
+    // first; RFC 5321 asks clients to wait 10 minutes); never below Timeout.
+    long DataTimeout = DefaultDataTimeout;
+    static constexpr long DefaultDataTimeout = 600;
 };
 
 inline constexpr const char* SettingsSection = "SendMail";

@@ -96,7 +96,9 @@ private:
     void StartNext(smtp::TSmtpRequest completed);
     void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
     void Progress();
+    long ProgressLimit() const;
     void CheckProgress();
+    void EndAfterQuit(const std::string& why);
     void RunMessageLoop();
     void Unusable(const std::string& message);
 
@@ -110,6 +112,8 @@ private:
     bool finished_ = false;  // the run has ended; late completions are ignored
     std::unique_ptr<net::TKvTimer> progressTimer_;
     std::uint32_t lastProgress_ = 0;
+    bool dataReplyDue_ = false;  // the final "." waits for its reply
+    bool dataAccepted_ = false;  // the server has accepted the message
 };
 
 } // namespace runner

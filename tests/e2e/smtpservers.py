@@ -64,7 +64,8 @@ class RecordingServer:
 class ScriptedServer:
     """Accepts connections and, for each, sends `greeting` (None: never
     greets), then answers each received line from `replies` (a function of
-    the line that returns a reply text, None for silence, or "CLOSE")."""
+    the line that returns a reply text, None for silence, "CLOSE", or an
+    iterable of reply lines sent one by one as it yields them)."""
 
     def __init__(self, greeting="220 scripted ESMTP", replies=None):
         self.greeting = greeting
@@ -132,5 +133,10 @@ class ScriptedServer:
                         in_data = True
                 if reply == "CLOSE":
                     return
-                if reply is not None:
-                    conn.sendall(reply.encode() + b"\r\n")
+                if reply is None:
+                    continue
+                try:
+                    for text in [reply] if isinstance(reply, str) else reply:
+                        conn.sendall(text.encode() + b"\r\n")
+                except OSError:
+                    return

@@ -21,6 +21,20 @@ TEST(Settings, DefaultsForMissingKeys)
     EXPECT_FALSE(s.UseSSL);
     EXPECT_EQ(s.SSLType, 0);
     EXPECT_EQ(s.Password, "");
+    EXPECT_EQ(s.Timeout, 60);
+    EXPECT_EQ(s.DataTimeout, 600);
+}
+
+TEST(Settings, TimeLimitsAreNeverOff)
+{
+    TTempDir dir;
+    std::optional<platform::SystemError> err;
+    auto s = ReadSettingsFile(dir.Write("t.dat", "[SendMail]\nTimeout=5\nDataTimeout=900\n"), err);
+    EXPECT_EQ(s.Timeout, 5);
+    EXPECT_EQ(s.DataTimeout, 900);
+    s = ReadSettingsFile(dir.Write("t.dat", "[SendMail]\nTimeout=0\nDataTimeout=-1\n"), err);
+    EXPECT_EQ(s.Timeout, 60);
+    EXPECT_EQ(s.DataTimeout, 600);
 }
 
 TEST(Settings, ValuesAsWritten)
