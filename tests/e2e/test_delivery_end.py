@@ -17,20 +17,23 @@ JOB = job(
 
 
 def script(helo="250 hello", end_of_data="250 accepted", quit="221 bye"):
-    """Replies of a plain session; end_of_data may be a function (called
-    when the final "." arrives) or an iterable of lines."""
+    """Replies of a plain session; each may also be a function, called when
+    its command arrives, that returns the reply or an iterable of lines."""
+    def answer(reply):
+        return reply() if callable(reply) else reply
+
     def replies(line):
         if line == "<END OF DATA>":
-            return end_of_data() if callable(end_of_data) else end_of_data
+            return answer(end_of_data)
         if line == "<DATA LINE>":
             return None
         command = line.split(" ")[0].upper()
         if command == "HELO":
-            return helo
+            return answer(helo)
         if command == "DATA":
             return "354 go ahead"
         if command == "QUIT":
-            return quit
+            return answer(quit)
         return "250 OK"
     return replies
 
@@ -69,29 +72,20 @@ def test_reply_to_the_final_dot_may_take_longer_than_the_timeout(prog):
     assert "250 accepted after a content scan" in texts and texts[-1] == SENT
 
 
-def trickle(server_alive):
-    """Continuation lines, one every 0.3 seconds, never the last line."""
-    while server_alive():
+def trickle():
+    """Continuation lines, one every 0.3 seconds, never the last line (until
+    the client hangs up, or a minute has passed)."""
+    for _ in range(200):
         time.sleep(0.3)
         yield "250-still working"
 
 
-@pytest.mark.parametrize("where, step, limit", [
-    pytest.param("HELO", 1, 2, id="HELO reply"),
-    pytest.param("END OF DATA", 5, 3, id="reply to the final dot"),
+@pytest.mark.parametrize("replies, step, limit", [
+    pytest.param(script(helo=trickle), 1, 2, id="HELO reply"),
+    pytest.param(script(end_of_data=trickle), 5, 3, id="reply to the final dot"),
 ])
-def test_a_reply_that_never_ends_is_given_up_after_its_limit(prog, where, step, limit):
-    server = None
-
-    def alive():
-        return not server.stopping
-
-    replies = script(helo=trickle(alive)) if where == "HELO" else script(end_of_data=lambda: trickle(alive))
-    with ScriptedServer(replies=replies) as server:
-        prog.settings(Host="127.0.0.1", Port=server.port, SaveLog=1, Timeout=2, DataTimeout=3)
-        prog.write("job.txt", JOB)
-        r = prog.run("job.txt", "/NOERROR", timeout=40)
-    texts = log_file_texts(prog)
+def test_a_reply_that_never_ends_is_given_up_after_its_limit(prog, replies, step, limit):
+    r, server, texts = deliver(prog, replies, Timeout=2, DataTimeout=3)
     assert r.returncode == 1, texts
     assert "250-still working" in texts
     assert failure_lines(texts) == (f"Error sending Email, Step: {step} Error: 10060",
