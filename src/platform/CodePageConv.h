@@ -23,9 +23,9 @@ bool CodePageAvailable(unsigned codePage);
 bool CodePageKeepsAscii(unsigned codePage);
 
 // Decodes bytes of a code page into UTF-16. An invalid or truncated byte
-// sequence becomes "?" and decoding goes on; a letter the decoder holds
-// back at the end (for a combining mark) is part of the result. Empty when the code page
-// cannot be converted.
+// sequence becomes "?" and decoding goes on; a letter the decoder holds back
+// at the end (for a combining mark) is part of the result. Empty when the
+// code page cannot be converted.
 std::u16string CodePageToUtf16(std::string_view text, unsigned codePage);
 
 // Encodes UTF-16 into a code page. A character the code page cannot

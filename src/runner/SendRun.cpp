@@ -191,7 +191,8 @@ long TfrmSendEMail::ProgressLimit() const
 void TfrmSendEMail::CheckProgress()
 {
     const long limit = ProgressLimit();
-    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < static_cast<std::uint32_t>(limit) * 1000u)
+    const auto limitMs = static_cast<std::uint32_t>(limit) * 1000u;
+    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < limitMs)
         return;
     const std::string seconds = std::to_string(limit) + " seconds";
     if (dataAccepted_) {
