@@ -25,6 +25,8 @@ constexpr std::uint32_t kProgressCheckMs = 250;
 // Once the message is accepted only QUIT is left: its reply and the close
 // after it are waited for a few seconds at most.
 constexpr long kQuitWaitSeconds = 5;
+// The millisecond tick difference spans 24 days; longer limits are cut.
+constexpr long kLongestWaitSeconds = 2'000'000;
 
 // True when the text survives a round trip through iso-8859-1.
 bool FitsLatin1(const std::string& text, std::uint32_t from)
@@ -191,7 +193,7 @@ long TfrmSendEMail::ProgressLimit() const
 void TfrmSendEMail::CheckProgress()
 {
     const long limit = ProgressLimit();
-    const auto limitMs = static_cast<std::uint32_t>(limit) * 1000u;
+    const auto limitMs = static_cast<std::uint32_t>(std::min(limit, kLongestWaitSeconds)) * 1000u;
     if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < limitMs)
         return;
     const std::string seconds = std::to_string(limit) + " seconds";
