@@ -172,4 +172,16 @@ std::string TAuthCrypto::DesEncrypt(std::string_view key7, std::string_view bloc
     return std::string(reinterpret_cast<const char*>(out), 8);
 }
 
+std::string HexLower(std::string_view bytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        hex.push_back(kDigits[b >> 4]);
+        hex.push_back(kDigits[b & 0x0F]);
+    }
+    return hex;
+}
+
 } // namespace smtp

@@ -48,4 +48,7 @@ private:
     OSSL_LIB_CTX* context_ = nullptr;
 };
 
+// Bytes as lower-case hexadecimal, the form digests are written in.
+std::string HexLower(std::string_view bytes);
+
 } // namespace smtp

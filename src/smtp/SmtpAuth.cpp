@@ -37,17 +37,6 @@ TSmtpAuthType NextInAutoOrder(TSmtpAuthType type)
     return at + 1 < std::end(kAutoOrder) ? *(at + 1) : smtpAuthNone;
 }
 
-std::string HexLower(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 0x0F]);
-    }
-    return hex;
-}
-
 } // namespace
 
 // An EHLO line "250-AUTH LOGIN PLAIN" or the older "250-AUTH=LOGIN"; the
@@ -113,29 +102,28 @@ void TCustomSmtpClient::StartAuthMechanism(TSmtpAuthType mechanism)
         // Authorization identity, authentication identity, password.
         const std::string& identity = FromName.empty() ? Username : FromName;
         const std::string credentials = Username + '\0' + identity + '\0' + Password;
-        ExecAsync(smtpAuth, "AUTH PLAIN " + mime::Base64Encode(credentials), {235},
-                  [this] { AuthFirstReply(smtpAuthPlain, &TCustomSmtpClient::AuthPlainDone); });
+        AuthFirst(smtpAuthPlain, "AUTH PLAIN " + mime::Base64Encode(credentials), 235,
+                  &TCustomSmtpClient::AuthPlainDone);
         break;
     }
-    case smtpAuthLogin:
-        ExecAsync(smtpAuth, "AUTH LOGIN", {334},
-                  [this] { AuthFirstReply(smtpAuthLogin, &TCustomSmtpClient::AuthLoginUser); });
-        break;
+    case smtpAuthLogin: AuthFirst(smtpAuthLogin, "AUTH LOGIN", 334, &TCustomSmtpClient::AuthLoginUser); break;
     case smtpAuthCramMD5:
-        ExecAsync(smtpAuth, "AUTH CRAM-MD5", {334},
-                  [this] { AuthFirstReply(smtpAuthCramMD5, &TCustomSmtpClient::AuthCramMd5Answer); });
+        AuthFirst(smtpAuthCramMD5, "AUTH CRAM-MD5", 334, &TCustomSmtpClient::AuthCramMd5Answer);
         break;
     case smtpAuthCramSha1:
-        ExecAsync(smtpAuth, "AUTH CRAM-SHA1", {334},
-                  [this] { AuthFirstReply(smtpAuthCramSha1, &TCustomSmtpClient::AuthCramSha1Answer); });
+        AuthFirst(smtpAuthCramSha1, "AUTH CRAM-SHA1", 334, &TCustomSmtpClient::AuthCramSha1Answer);
         break;
-    default:
-        AuthNtlm();
-        break;
+    default: AuthNtlm(); break;
     }
 }
 
-void TCustomSmtpClient::AuthFirstReply(TSmtpAuthType mechanism, void (TCustomSmtpClient::*next)())
+void TCustomSmtpClient::AuthFirst(TSmtpAuthType mechanism, const std::string& command, int accepted,
+                                  TAuthStep next)
+{
+    ExecAsync(smtpAuth, command, {accepted}, [this, mechanism, next] { AuthFirstReply(mechanism, next); });
+}
+
+void TCustomSmtpClient::AuthFirstReply(TSmtpAuthType mechanism, TAuthStep next)
 {
     if (FRequestResult == 0) {
         (this->*next)();
@@ -222,8 +210,8 @@ void TCustomSmtpClient::AuthNtlm()
             RefuseAuth(std::string("500 NTLM is not available: ") + e.what());
         return;
     }
-    ExecAsync(smtpAuth, "AUTH NTLM " + NtlmGetMessage1("", "", LmCompatLevel), {334},
-              [this] { AuthFirstReply(smtpAuthNtlm, &TCustomSmtpClient::AuthNtlmAnswer); });
+    AuthFirst(smtpAuthNtlm, "AUTH NTLM " + NtlmGetMessage1("", "", LmCompatLevel), 334,
+              &TCustomSmtpClient::AuthNtlmAnswer);
 }
 
 void TCustomSmtpClient::AuthNtlmAnswer()

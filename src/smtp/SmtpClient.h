@@ -274,9 +274,11 @@ private:
     void RefuseAuth(const std::string& text);
     // Issues the next command of an exchange.
     void AuthNext(const std::string& command, TSmtpAcceptedCodes accepted, TContinuation done = {});
-    // The reply to a mechanism's first command: on to next, one place down
-    // the automatic order after a 504, or the report of the refusal.
-    void AuthFirstReply(TSmtpAuthType mechanism, void (TCustomSmtpClient::*next)());
+    using TAuthStep = void (TCustomSmtpClient::*)();
+    // Issues a mechanism's first command. Its reply leads on to next, one
+    // place down the automatic order after a 504, or to the report of the refusal.
+    void AuthFirst(TSmtpAuthType mechanism, const std::string& command, int accepted, TAuthStep next);
+    void AuthFirstReply(TSmtpAuthType mechanism, TAuthStep next);
     void AuthPlainDone();
     void AuthLoginUser();
     void AuthLoginPassword();

@@ -19,7 +19,7 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
 
-from smtpservers import _Handler, free_port
+from smtpservers import RecordingServer, _Handler, free_port
 
 MECHANISMS = ("PLAIN", "LOGIN", "CRAM-MD5", "CRAM-SHA1", "NTLM")
 _M32 = 0xFFFFFFFF
@@ -182,27 +182,16 @@ class _AuthController(Controller):
         return _RecordingSMTP(self.handler, **self.SMTP_kwargs)
 
 
-class AuthServer:
+class AuthServer(RecordingServer):
     """Requires AUTH before MAIL; announces `offered`, answers 504 to `refuse`."""
 
-    def __init__(self, user, password, offered=MECHANISMS, refuse=()):
+    def __init__(self, user, password, offered=MECHANISMS, refuse=()):  # pylint: disable=super-init-not-called
         self.handler = AuthHandler(user, password, refuse)
         self.port = free_port()
         self.controller = _AuthController(
             self.handler, hostname="127.0.0.1", port=self.port,
             auth_required=True, auth_require_tls=False, authenticator=self.handler.authenticate,
             auth_exclude_mechanism=[m for m in MECHANISMS if m not in offered])
-
-    def __enter__(self):
-        self.controller.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.controller.stop()
-
-    @property
-    def received(self):
-        return self.handler.received
 
     @property
     def tried(self):

@@ -10,7 +10,6 @@
 #include <string>
 
 using namespace smtp;
-using smtptest::Hex;
 using smtptest::TNoProviderModules;
 using smtptest::Unhex;
 
@@ -36,7 +35,7 @@ class HmacTest : public ::testing::TestWithParam<THmacCase> {};
 TEST_P(HmacTest, MatchesThePublishedDigest)
 {
     const THmacCase& c = GetParam();
-    EXPECT_EQ(Hex(TAuthCrypto().Hmac(c.Digest, c.Key, c.Data)), c.Expected);
+    EXPECT_EQ(HexLower(TAuthCrypto().Hmac(c.Digest, c.Key, c.Data)), c.Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -62,12 +61,12 @@ TEST(AuthCryptoTest, LegacyContextGivesMd4AndDes)
 {
     const auto crypto = TAuthCrypto::WithLegacy();
     // RFC 1320's test suite.
-    EXPECT_EQ(Hex(crypto->Digest("MD4", "")), "31d6cfe0d16ae931b73c59d7e0c089c0");
-    EXPECT_EQ(Hex(crypto->Digest("MD4", "abc")), "a448017aaf21d8525fc10ae87aa6729d");
+    EXPECT_EQ(HexLower(crypto->Digest("MD4", "")), "31d6cfe0d16ae931b73c59d7e0c089c0");
+    EXPECT_EQ(HexLower(crypto->Digest("MD4", "abc")), "a448017aaf21d8525fc10ae87aa6729d");
     // The classic DES example (key 133457799BBCDFF1 without its parity bits).
-    EXPECT_EQ(Hex(crypto->DesEncrypt(Unhex("12695bc9b7b7f8"), Unhex("0123456789abcdef"))), "85e813540f0ab405");
+    EXPECT_EQ(HexLower(crypto->DesEncrypt(Unhex("12695bc9b7b7f8"), Unhex("0123456789abcdef"))), "85e813540f0ab405");
     // The default algorithms are there as well.
-    EXPECT_EQ(Hex(crypto->Digest("MD5", "abc")), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(HexLower(crypto->Digest("MD5", "abc")), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST(AuthCryptoTest, DesRefusesWrongSizes)
@@ -88,7 +87,7 @@ TEST(AuthCryptoTest, MissingLegacyProviderIsAClearError)
             << e.what();
     }
     // The default algorithms do not depend on it.
-    EXPECT_EQ(Hex(TAuthCrypto().Digest("MD5", "abc")), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(HexLower(TAuthCrypto().Digest("MD5", "abc")), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
-// What the crypto and NTLM tests share: bytes as hexadecimal for published
-// vectors, and an OpenSSL that cannot load its provider modules.
+// What the crypto and NTLM tests share: published vectors from hexadecimal,
+// and an OpenSSL that cannot load its provider modules.
 
 #include <cstdlib>
 #include <optional>
@@ -8,17 +8,6 @@
 #include <string_view>
 
 namespace smtptest {
-
-inline std::string Hex(std::string_view bytes)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : bytes) {
-        hex.push_back(kDigits[b >> 4]);
-        hex.push_back(kDigits[b & 0x0F]);
-    }
-    return hex;
-}
 
 inline std::string Unhex(std::string_view hex)
 {

@@ -13,7 +13,6 @@
 #include <string>
 
 using namespace smtp;
-using smtptest::Hex;
 using smtptest::Unhex;
 
 namespace {
@@ -96,14 +95,14 @@ protected:
 TEST_F(NtlmMessagesTest, NegotiateMessageLayout)
 {
     const std::string empty = mime::Base64Decode(NtlmGetMessage1("", "", 0));
-    EXPECT_EQ(Hex(empty), Hex(std::string("NTLMSSP\0", 8) + Le(1, 4) + Le(0x00008207, 4) + Buffer(0, 32) +
+    EXPECT_EQ(HexLower(empty), HexLower(std::string("NTLMSSP\0", 8) + Le(1, 4) + Le(0x00008207, 4) + Buffer(0, 32) +
                               Buffer(0, 32)));
     // Level 1 asks for extended session security.
     EXPECT_EQ(ReadLe(mime::Base64Decode(NtlmGetMessage1("", "", 1)), 12, 4), 0x00088207u);
     EXPECT_EQ(ReadLe(mime::Base64Decode(NtlmGetMessage1("", "", 3)), 12, 4), 0x00008207u);
     // Names in upper case, host first, each flagged as supplied.
     const std::string named = mime::Base64Decode(NtlmGetMessage1("ws1", "corp", 0));
-    EXPECT_EQ(Hex(named.substr(12)), Hex(Le(0x00008207 | 0x1000 | 0x2000, 4) + Buffer(4, 35) + Buffer(3, 32) +
+    EXPECT_EQ(HexLower(named.substr(12)), HexLower(Le(0x00008207 | 0x1000 | 0x2000, 4) + Buffer(4, 35) + Buffer(3, 32) +
                                          "WS1CORP"));
 }
 
@@ -130,12 +129,12 @@ TEST_P(ChallengeParseTest, FieldsAndValidity)
     const TNtlmChallenge r = Parse(c.Message);
     EXPECT_EQ(r.Valid, c.Valid);
     EXPECT_TRUE(r.TargetName == c.TargetName);
-    EXPECT_EQ(Hex(r.TargetInfo), Hex(c.TargetInfo));
+    EXPECT_EQ(HexLower(r.TargetInfo), HexLower(c.TargetInfo));
     EXPECT_TRUE(r.ComputerName == c.ComputerName);
     EXPECT_TRUE(r.DomainName == c.DomainName);
     if (c.Message.size() >= 48) {
         // The header fields are read before anything can fail.
-        EXPECT_EQ(Hex(std::string(r.Challenge.begin(), r.Challenge.end())), Hex(kServerChallenge));
+        EXPECT_EQ(HexLower(std::string(r.Challenge.begin(), r.Challenge.end())), HexLower(kServerChallenge));
         EXPECT_EQ(r.Flags, ReadLe(c.Message, 20, 4));
         EXPECT_EQ(r.Unicode, (r.Flags & 1) != 0);
     }
@@ -216,15 +215,15 @@ TEST_F(NtlmMessagesTest, OemMessageCarriesNamesAsBytesInTheOemCodePage)
     EXPECT_EQ(utf8.Fields.at("User"), "Jos\xc3\xa9");
     // The NT response does not depend on how the message carries the names.
     const TType3 unicode(Message3({"", "", "Jos\xc3\xa9", "pw", platform::CP_UTF8}, kNtlmNegotiateUnicode, 0));
-    EXPECT_EQ(Hex(utf8.Fields.at("Nt")), Hex(unicode.Fields.at("Nt")));
+    EXPECT_EQ(HexLower(utf8.Fields.at("Nt")), HexLower(unicode.Fields.at("Nt")));
 }
 
 TEST_F(NtlmMessagesTest, HashesOfTheMsNlmpExample)
 {
     const std::string ntHash = ntlm::NtHash(*Crypto, Utf16("Password"));
-    EXPECT_EQ(Hex(ntHash), "a4f49c406510bdcab6824ee7c30fd852");
-    EXPECT_EQ(Hex(ntlm::LmHash(*Crypto, "Password")), "e52cac67419a9a224a3b108f3fa6cb6d");
-    EXPECT_EQ(Hex(ntlm::NtlmV2Hash(*Crypto, ntHash, Utf16("USER"), Utf16("Domain"))),
+    EXPECT_EQ(HexLower(ntHash), "a4f49c406510bdcab6824ee7c30fd852");
+    EXPECT_EQ(HexLower(ntlm::LmHash(*Crypto, "Password")), "e52cac67419a9a224a3b108f3fa6cb6d");
+    EXPECT_EQ(HexLower(ntlm::NtlmV2Hash(*Crypto, ntHash, Utf16("USER"), Utf16("Domain"))),
               "0c868a403bfd7a93a3001ef22ef02e3f");
 }
 
@@ -252,8 +251,8 @@ TEST_P(NtlmResponseTest, MatchesTheMsNlmpExample)
 {
     const TResponseCase& c = GetParam();
     const TType3 m(Message3(MsExample, kNtlmNegotiateUnicode | c.ChallengeFlags, c.Level, kTargetInfo));
-    EXPECT_EQ(Hex(m.Fields.at("Lm")), c.Lm);
-    EXPECT_EQ(Hex(m.Fields.at("Nt")), c.Nt);
+    EXPECT_EQ(HexLower(m.Fields.at("Lm")), c.Lm);
+    EXPECT_EQ(HexLower(m.Fields.at("Nt")), c.Nt);
     EXPECT_EQ(m.Flags, c.Flags);
 }
 

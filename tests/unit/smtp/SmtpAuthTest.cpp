@@ -7,6 +7,7 @@
 #include "CryptoTestSupport.h"
 #include "ScriptedServer.h"
 #include "mime/Base64.h"
+#include "smtp/AuthCrypto.h"
 
 #include <gtest/gtest.h>
 
@@ -223,7 +224,7 @@ TEST_F(SmtpAuthTest, NtlmAnswersTheChallenge)
     const std::string type3 = mime::Base64Decode(AfterEhlo()[1]);
     ASSERT_EQ(type3.size(), 64u + 8 + 48);
     EXPECT_EQ(type3.substr(64, 8), std::string("U\0s\0e\0r\0", 8));
-    EXPECT_EQ(smtptest::Hex(type3.substr(72)),
+    EXPECT_EQ(HexLower(type3.substr(72)),
               "98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13"
               "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
 }
