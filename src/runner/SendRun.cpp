@@ -3,7 +3,6 @@
 #include "runner/fSendEMail.h"
 
 #include "mime/Charsets.h"
-#include "platform/Clock.h"
 #include "platform/CodePages.h"
 #include "platform/EventLoop.h"
 #include "platform/TextUtil.h"
@@ -16,10 +15,7 @@ namespace runner {
 
 namespace {
 
-constexpr std::uint16_t kErrTimedOut = 10060;
-constexpr std::uint16_t kErrClient = 500;
 constexpr std::uint32_t kCpLatin1 = 28591;
-constexpr std::uint32_t kProgressCheckMs = 250;
 
 // True when the text survives a round trip through iso-8859-1.
 bool FitsLatin1(const std::string& text, std::uint32_t from)
@@ -32,54 +28,28 @@ bool FitsLatin1(const std::string& text, std::uint32_t from)
 
 } // namespace
 
-void TfrmSendEMail::CreateSmtpClient()
+// Server and account, the same for the job's mail and the error report.
+void TfrmSendEMail::ConfigureConnection(smtp::TSslHtmlSmtpSender& c)
 {
-    smtpClient = std::make_unique<smtp::TSslHtmlSmtpSender>();
-    auto& c = *smtpClient;
-    c.SetShareMode(smtp::smtpShareDenyWrite);
-    c.LocalAddr = "0.0.0.0";
-    c.LocalAddr6 = "::";
-    c.Port = "smtp";
-    c.AuthType = smtp::smtpAuthNone;
-    c.ConfirmReceipt = false;
-    c.HdrPriority = smtp::smtpPriorityNone;
-    c.SetCharSet("iso-8859-1");
-    c.ConvertToCharset = true;
-    c.SetWrapMsgMaxLineLen(76);
-    c.SendMode = smtp::smtpToSocket;
-    c.DefaultEncoding = smtp::smtpEnc8bit;
-    c.Allow8bitChars = true;
-    c.FoldHeaders = true;
-    c.WrapMessageText = false;
-    c.SetContentType(smtp::smtpPlainText);
-    c.OwnHeaders = false;
-    c.SetHtmlCharSet("windows-1252");
-    c.HtmlConvertToCharset = false;
-
-    using namespace std::placeholders;
-    c.OnDisplay = std::bind(&TfrmSendEMail::smtpClientDisplay, this, _1, _2);
-    c.OnCommand = std::bind(&TfrmSendEMail::smtpClientCommand, this, _1, _2);
-    c.OnResponse = std::bind(&TfrmSendEMail::smtpClientResponse, this, _1, _2);
-    c.OnRequestDone = std::bind(&TfrmSendEMail::smtpClientRequestDone, this, _1, _2, _3);
-    c.OnMessageDataSent = [this](smtp::TCustomSmtpClient&, int) { Progress(); };
+    c.Host = Settings.Host;
+    c.Port = Settings.Port;
+    c.SignOn.clear();
+    c.AuthType = static_cast<smtp::TSmtpAuthType>(Settings.Auth);
+    c.Username = Settings.Username;
+    c.Password = Settings.Password;
+    // With authentication the envelope sender is set once AUTH has passed.
+    if (c.AuthType == smtp::smtpAuthNone)
+        c.FromName = Settings.From;
 }
 
 void TfrmSendEMail::ConfigureClient()
 {
     auto& c = *smtpClient;
-    const std::string& from = Settings.From;
-    c.Host = Settings.Host;
-    c.Port = Settings.Port;
-    c.SignOn.clear();
-    c.HdrFrom = platform::IsBlank(Job.FromHeader) ? from : Job.FromHeader;
+    ConfigureConnection(c);
+    c.HdrFrom = SenderHeader();
     c.HdrTo = Job.ToList;
     c.HdrCc = Job.CcList;
     c.HdrSubject = Job.Subject;
-    c.AuthType = static_cast<smtp::TSmtpAuthType>(Settings.Auth);
-    c.Username = Settings.Username;
-    c.Password = Settings.Password;
-    if (c.AuthType == smtp::smtpAuthNone)
-        c.FromName = from;
     // Until the client speaks TLS, a mail that asks for it is not sent at
     // all rather than sent (with its password) in the clear.
     if (Settings.UseSSL && Settings.SSLType != 0) {
@@ -149,40 +119,43 @@ void TfrmSendEMail::StartConnect()
         HadError = true;
         return;
     }
-    progressTimer_ = std::make_unique<net::TKvTimer>(smtpClient.get());
-    progressTimer_->SetInterval(kProgressCheckMs);
-    progressTimer_->SetOnTimer([this](net::TKvTimer&) { CheckProgress(); });
-    Progress();
+    // A request that makes no progress for Timeout seconds fails the run.
+    progressTimer_ = std::make_unique<TStallTimer>(*smtpClient, TimeoutMs(), [this] {
+        if (finished_)
+            return;
+        ErrorText = "Error: no response from server within " + std::to_string(Settings.Timeout) + " seconds";
+        Fail(smtpClient->RequestType(), kErrTimedOut);
+    });
+}
+
+std::uint32_t TfrmSendEMail::TimeoutMs() const
+{
+    return static_cast<std::uint32_t>(Settings.Timeout) * 1000u;
 }
 
 void TfrmSendEMail::Progress()
 {
-    lastProgress_ = platform::TickCount();
-}
-
-// A request that makes no progress for Timeout seconds fails the run: the
-// client itself would wait for ever on a silent server.
-void TfrmSendEMail::CheckProgress()
-{
-    const auto limitMs = static_cast<std::uint32_t>(Settings.Timeout) * 1000u;
-    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < limitMs)
-        return;
-    ErrorText = "Error: no response from server within " + std::to_string(Settings.Timeout) + " seconds";
-    Fail(smtpClient->RequestType(), kErrTimedOut);
+    if (progressTimer_)
+        progressTimer_->Progress();
 }
 
 void TfrmSendEMail::smtpClientDisplay(smtp::TCustomSmtpClient&, const std::string&)
 {
 }
 
+// Once the run has ended nothing more of the client reaches the log.
 void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient&, const std::string& Msg)
 {
+    if (finished_)
+        return;
     Progress();
     AddLogLine(Msg);
 }
 
 void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::string& Msg)
 {
+    if (finished_)
+        return;
     Progress();
     AddLogLine(Msg);
     int code = 0;
@@ -205,13 +178,16 @@ void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::stri
 void TfrmSendEMail::Fail(smtp::TSmtpRequest request, std::uint16_t errorCode)
 {
     finished_ = true;
-    StepText = "Error sending Email, Step: " + std::to_string(static_cast<int>(request)) +
-               " Error: " + std::to_string(errorCode);
+    StepText = Lang.TranslateMessage("Error sending Email") + ", Step: " +
+               std::to_string(static_cast<int>(request)) + " Error: " + std::to_string(errorCode);
     if (ErrorText.empty())  // a failure without a reply still says what went wrong
         ErrorText = smtpClient->ErrorMessage();
     HadError = true;
-    FinishFailed();
+    // The failed client stops before the error report pumps messages: a
+    // request cut off by the time limit must not go on meanwhile (a DATA
+    // could still complete the mail that is being reported as not sent).
     smtpClient->Abort();
+    FinishFailed();
     Close();
 }
 
@@ -225,48 +201,35 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
         Fail(RqType, ErrorCode);
         return;
     }
-    if (smtpClient->AuthType != smtp::smtpAuthNone && RqType == smtp::smtpAuth)
-        smtpClient->FromName = Settings.From;
-    StartNext(RqType);
-    if (RqType == smtp::smtpQuit)
-        FinishSent();
-}
-
-void TfrmSendEMail::StartNext(smtp::TSmtpRequest completed)
-{
-    using namespace smtp;
-    auto& c = *smtpClient;
-    const bool auth = c.AuthType != smtpAuthNone;
-    TSmtpRequest next = completed;
-    switch (completed) {
-    case smtpConnect: next = auth ? smtpEhlo : smtpHelo; break;
-    case smtpHelo: next = auth ? completed : smtpMailFrom; break;
-    case smtpEhlo: next = auth ? smtpAuth : completed; break;
-    case smtpAuth: next = auth ? smtpMailFrom : completed; break;
-    case smtpMailFrom: next = smtpRcptTo; break;
-    case smtpRcptTo: next = smtpData; break;
-    case smtpData: next = smtpQuit; break;
-    case smtpQuit: AddLogLine("Email sended!"); return;
-    default: return;
-    }
-    if (next == completed)
-        return;
-    try {
-        switch (next) {
-        case smtpHelo: c.Helo(); break;
-        case smtpEhlo: c.Ehlo(); break;
-        case smtpAuth: c.Auth(); break;
-        case smtpMailFrom: c.MailFrom(); break;
-        case smtpRcptTo: c.RcptTo(); break;
-        case smtpData: c.Data(); break;
-        default: c.Quit(); break;
-        }
-    } catch (const std::exception& e) {
+    if (auto refused = ContinueChain(*smtpClient, RqType)) {
         // A request the client refuses to start (no recipients, say) fails
         // the run like a refused one.
-        ErrorText = std::string("Error: ") + e.what();
-        Fail(next, kErrClient);
+        ErrorText = "Error: " + refused->Message;
+        Fail(refused->Request, kErrClient);
+        return;
     }
+    if (RqType == smtp::smtpQuit) {
+        AddLogLine("Email sended!");
+        FinishSent();
+    }
+}
+
+// What both clients do after a request succeeded: the envelope sender once
+// AUTH has passed, then the next request of the chain.
+std::optional<TfrmSendEMail::TRefusedRequest> TfrmSendEMail::ContinueChain(smtp::TCustomSmtpClient& c,
+                                                                           smtp::TSmtpRequest completed)
+{
+    if (c.AuthType != smtp::smtpAuthNone && completed == smtp::smtpAuth)
+        c.FromName = Settings.From;
+    const auto next = NextRequest(c, completed, Settings);
+    if (!next)
+        return std::nullopt;
+    try {
+        StartRequest(c, *next);
+    } catch (const std::exception& e) {
+        return TRefusedRequest {*next, e.what()};
+    }
+    return std::nullopt;
 }
 
 void TfrmSendEMail::FinishSent()
@@ -285,13 +248,15 @@ void TfrmSendEMail::FinishFailed()
     AddLogLine(ErrorText);
     if (ShowStatus)
         console_.MessageBox(frmSendEMail.Caption, "ERROR No Email Sent");
+    if (SendErrorMail)
+        SendErrorReport();
 }
 
 void TfrmSendEMail::RunMessageLoop()
 {
     auto& loop = platform::TEventLoop::Current();
     platform::TQueuedMessage msg;
-    while (!closed_ && smtpClient && loop.GetMessage(msg))
+    while (!closed_ && loop.GetMessage(msg))
         platform::TEventLoop::DispatchMessage(msg);
     progressTimer_.reset();
 }
