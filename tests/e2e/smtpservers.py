@@ -12,7 +12,7 @@ import threading
 import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import MISSING, AuthResult
+from aiosmtpd.smtp import MISSING
 
 
 def free_port():
@@ -57,32 +57,15 @@ class _Handler:
         return "250 Message accepted for delivery"
 
 
-class _Authenticator:
-    """Accepts one account; keeps (mechanism, login, accepted) per attempt."""
-
-    def __init__(self, login, password):
-        self.account = (login, password)
-        self.attempts = []
-
-    def __call__(self, server, session, envelope, mechanism, auth_data):
-        given = (auth_data.login.decode(), auth_data.password.decode())
-        ok = given == self.account
-        self.attempts.append((mechanism, given[0], ok))
-        return AuthResult(success=ok)
-
-
 class RecordingServer:
     """refuse_rcpt: addresses refused with 550; stall: for "HELO" or "DATA"
     the numbers of those commands (counted over all sessions, from 1) left
-    unanswered (for DATA: the end of the message); account: (login,
-    password) accepted by AUTH, which is then offered."""
+    unanswered (for DATA: the end of the message)."""
 
-    def __init__(self, refuse_rcpt=(), stall=None, account=None):
+    def __init__(self, refuse_rcpt=(), stall=None):
         self.handler = _Handler(refuse_rcpt, stall)
         self.port = free_port()
-        self.auth = _Authenticator(*account) if account else None
-        extra = dict(authenticator=self.auth, auth_require_tls=False) if account else {}
-        self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port, **extra)
+        self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port)
 
     def __enter__(self):
         self.controller.start()
