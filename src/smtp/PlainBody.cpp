@@ -28,16 +28,6 @@ void CutTo(std::string& line, int maxLen)
 
 } // namespace
 
-std::string JoinTextLines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
-
 bool StartsWithText(const std::string& line, const char* prefix)
 {
     const std::size_t n = std::strlen(prefix);

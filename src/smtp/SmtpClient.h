@@ -7,6 +7,7 @@
 #include "net/KvWndControl.h"
 #include "net/TimeoutAsyncSocket.h"
 #include "platform/Files.h"
+#include "platform/PublishedComponent.h"
 #include "smtp/SmtpReply.h"
 #include "smtp/SmtpTypes.h"
 
@@ -83,6 +84,9 @@ public:
 
     // Appends the addresses of the To, Cc and Bcc texts to RcptName.
     void ParseRecipients(const std::string& to, const std::string& cc, const std::string& bcc);
+
+    // Declares the text, integer and list properties for access by name.
+    virtual void PublishProperties(platform::TPublishedComponent& entry);
 
     // Published properties without setter logic.
     std::string Host;
