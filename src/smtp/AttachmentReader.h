@@ -19,13 +19,12 @@ enum class TOpenOutcome { Opened, Next, Retry, Abort };
 // with the entries before it kept.
 void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::string>& entries);
 
-// The file name of a path without its directory.
-std::string FileNameOf(const std::string& path);
-
-// The name as the part header writes it: converted to the charset when
-// asked, then encoded words when it needs encoding and 8-bit headers are
-// off; otherwise, with fold on, folded at maxColumn when longer than
-// maxColumn + 1.
+// The name as the part header writes it, as a quoted string: converted to
+// the charset when asked, then encoded words (folded at maxColumn when fold
+// is on) when it needs encoding and 8-bit headers are off; otherwise the
+// name itself with a backslash before every backslash and double quote.
+// A plain name is never folded: a fold inside the quotes would be part of
+// the name for some readers.
 std::string NameAsWritten(const TComposerSettings& settings, const std::string& name, bool fold, int maxColumn);
 
 class TAttachmentReader {
