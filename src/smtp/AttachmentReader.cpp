@@ -19,6 +19,17 @@ namespace smtp {
 
 namespace {
 
+// A file that cannot be read here counts as fitting: opening it for the
+// part reports the failure.
+bool TextLinesFit(const std::string& path)
+{
+    try {
+        return mime::TextLinesFit(*mime::OpenBufferedFile(path));
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 TOpenOutcome OutcomeOf(TSmtpAfterOpenFileAction action)
 {
     switch (action) {
@@ -63,7 +74,8 @@ std::string NameAsWritten(const TComposerSettings& s, const std::string& name, b
     return "\"" + words + "\"";
 }
 
-std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileNumber, std::string& name)
+std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileNumber, std::string& name,
+                                            const std::string& textPath)
 {
     std::string contentType = mime::ContentTypeFromFileName(name);
     if (host.AttachContentType)
@@ -71,6 +83,8 @@ std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileN
     encoding_ = mime::smtpEncodeBase64;
     if (host.AttachContentTypeEh)
         host.AttachContentTypeEh(fileNumber, name, contentType, encoding_);
+    if (encoding_ == mime::smtpEncodeNone && !textPath.empty() && !TextLinesFit(textPath))
+        encoding_ = mime::smtpEncodeQP;
     return contentType;
 }
 

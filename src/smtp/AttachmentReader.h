@@ -31,8 +31,12 @@ class TAttachmentReader {
 public:
     // The content type guessed from the name, offered to the content-type
     // events; the encoding starts as base64 and the second event may change
-    // it, the name and the type.
-    std::string DescribeItem(const TComposerHost& host, int fileNumber, std::string& name);
+    // it, the name and the type. A file chosen to go as text lines whose
+    // lines would not arrive as written (too long for SMTP, or a CR outside
+    // a line break) goes quoted-printable instead; textPath names the file
+    // to look at (empty: a supplied stream, taken as it is).
+    std::string DescribeItem(const TComposerHost& host, int fileNumber, std::string& name,
+                             const std::string& textPath);
 
     // Asks OnBeforeFileOpen, opens the file (or takes the stream the
     // FileOpen callback supplies, when allowed) and asks OnAfterFileOpen.
@@ -49,6 +53,8 @@ public:
     bool NextPiece(const TComposerHost& host, std::string& piece);
 
     bool IsOpen() const { return stream_ != nullptr; }
+    // The path of the open file; empty for a stream the application supplied.
+    const std::string& OpenedPath() const { return path_; }
     void Close();
     mime::TSmtpEncoding Encoding() const { return encoding_; }
 

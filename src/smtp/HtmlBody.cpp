@@ -215,7 +215,7 @@ bool THtmlBody::ItemPartLine(int r, std::string& line, bool& more)
     case 1: line = "--" + part; break;
     case 2: {
         itemName_ = platform::FileNameOfPath(ItemPath());
-        const std::string contentType = reader_.DescribeItem(host_, item_, itemName_);
+        const std::string contentType = reader_.DescribeItem(host_, item_, itemName_, ItemPath());
         itemWritten_ = NameAsWritten(settings_, itemName_, false, 1022);
         line = "Content-Type: " + contentType + ";\r\n\tname=" + itemWritten_;
         break;

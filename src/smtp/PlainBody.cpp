@@ -139,7 +139,7 @@ void TPlainBody::NextAttachment(std::string& line, bool& more)
 void TPlainBody::QueuePartHeader(int index)
 {
     std::string name = platform::FileNameOfPath(files_[index_]);
-    const std::string contentType = reader_.DescribeItem(host_, index, name);
+    const std::string contentType = reader_.DescribeItem(host_, index, name, reader_.OpenedPath());
     const std::string written = NameAsWritten(settings_, name, settings_.FoldHeaders, 63);
     prepared_.push_back("--" + boundary_);
     prepared_.push_back("Content-Type: " + contentType + ";");

@@ -27,8 +27,8 @@ PLAIN_JOB = job(
 PLAIN_FROM = '"Backup Server" <backup@example.org>'
 PLAIN_TO = '"Ann Lee" <ann@example.org>; <ops@example.org>'
 PLAIN_RCPTS = ["ann@example.org", "ops@example.org", "boss@example.org", "audit@example.org"]
-# Text lines sent as 7bit lose their leading blanks, as they always have.
-PLAIN_BODY = "The nightly backup has finished.\nVolumes: 3\nC: 120 GB"
+# Memo lines arrive as written, leading blanks included.
+PLAIN_BODY = "The nightly backup has finished.\nVolumes: 3\n  C: 120 GB"
 
 
 def addresses(header):

@@ -63,15 +63,13 @@ TEST_F(PlainComposerTest, TextOnlyEncodingFollowsTheTextAndTheSettings)
         mime::TSmtpDefaultEncoding Requested;
         bool Allow8bit;
         const char* Encoding;  // empty: no Content-Transfer-Encoding line
-        const char* Tail;      // what the parser finds after the text's last line end
     };
+    // Whatever the encoding, the parser finds the text as it was given.
     const TCase cases[] = {
-        {"Hello world", mime::smtpEnc8bit, true, "", ""},
-        {"Caf\xE9 au lait", mime::smtpEnc7bit, true, "8bit", ""},
-        // The encoded text is one logical line; the line end after its last
-        // piece is one more line break of the text.
-        {"Caf\xE9 au lait", mime::smtpEnc8bit, false, "quoted-printable", "\n"},
-        {"Caf\xE9 au lait", mime::smtpEncBase64, false, "base64", ""},
+        {"Hello world", mime::smtpEnc8bit, true, ""},
+        {"Caf\xE9 au lait", mime::smtpEnc7bit, true, "8bit"},
+        {"Caf\xE9 au lait", mime::smtpEnc8bit, false, "quoted-printable"},
+        {"Caf\xE9 au lait", mime::smtpEncBase64, false, "base64"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Encoding);
@@ -92,7 +90,7 @@ TEST_F(PlainComposerTest, TextOnlyEncodingFollowsTheTextAndTheSettings)
         ASSERT_EQ(tree.size(), 1u);
         EXPECT_EQ(tree[0].substr(0, 14), "0|text/plain|d");
         EXPECT_EQ(TreeField(tree[0], "defects"), "0");
-        EXPECT_EQ(TextPayload("0"), c.Text + "\nsecond line\n" + c.Tail);
+        EXPECT_EQ(TextPayload("0"), c.Text + "\nsecond line\n");
     }
 }
 
@@ -277,6 +275,40 @@ TEST_F(PlainComposerTest, EventsChooseNameTypeEncodingAndExtraHeaderLines)
     EXPECT_EQ(tree[2].substr(0, 14), "0.2|text/x-not");
     EXPECT_EQ(TreeField(tree[2], "cte"), "quoted-printable");
     EXPECT_EQ(Payload("0.2"), content);
+}
+
+// A file chosen to go as text lines goes quoted-printable when its lines
+// would not arrive as written: too long for SMTP, or a CR alone.
+TEST_F(PlainComposerTest, TextFilesThatCannotGoAsLinesGoQuotedPrintable)
+{
+    const struct {
+        const char* Name;
+        std::string Content;
+        const char* Encoding;
+    } cases[] = {
+        {"long.txt", std::string(1500, 'L') + "\nend\n", "quoted-printable"},
+        {"dotted.txt", "." + std::string(997, 'L') + "\r\n", "quoted-printable"},
+        {"cr.txt", "x\ry\r\n", "quoted-printable"},
+        {"fine.txt", "line one\r\n." + std::string(996, 'L') + "\r\nend\r\n", "7bit"},
+    };
+    std::vector<std::string> files;
+    for (const auto& c : cases)
+        files.push_back(Dir.Write(c.Name, c.Content));
+    Host.AttachContentTypeEh = [](int, std::string&, std::string&, mime::TSmtpEncoding& enc) {
+        enc = mime::smtpEncodeNone;
+    };
+    const TMessage m = Compose({"body"}, files);
+    for (const std::string& line : m.Lines())
+        EXPECT_LE(line.size() + (line.starts_with(".") ? 1 : 0), 998u);
+    const std::vector<std::string> tree = MimeTree(m, Dir);
+    ASSERT_EQ(tree.size(), 2 + std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string path = "0." + std::to_string(2 + i);
+        const bool asLines = std::string(cases[i].Encoding) == "7bit";
+        EXPECT_EQ(TreeField(tree[2 + i], "cte"), cases[i].Encoding) << cases[i].Name;
+        EXPECT_EQ(asLines ? TextPayload(path) : Payload(path), asLines ? WithLf(cases[i].Content) : cases[i].Content)
+            << cases[i].Name;
+    }
 }
 
 TEST_F(PlainComposerTest, ApplicationLinesFollowTheText)
