@@ -187,7 +187,7 @@ TEST(JobScript, ImagesGoToTheClientList)
     tmpl::CollectImages(job.TemplateLines.Lines(), job.TemplatePath, emailImages,
                         [&](const std::string& m) { reports.push_back(m); });
     EXPECT_TRUE(emailImages.empty());
-    EXPECT_EQ(job.TemplateLines.Lines().back(), R"(<IMG SRC="logo.png">)");
+    EXPECT_EQ(job.TemplateLines.Lines().back(), R"(<img src="logo.png">)");
     EXPECT_EQ(reports, (Lines {"File: logo.png Does not exist"}));
 }
 
