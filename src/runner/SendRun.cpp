@@ -5,6 +5,7 @@
 #include "mime/Charsets.h"
 #include "platform/CodePages.h"
 #include "platform/EventLoop.h"
+#include "platform/Paths.h"
 #include "platform/TextUtil.h"
 #include "runner/Usage.h"
 #include "smtp/SmtpReply.h"
@@ -108,8 +109,8 @@ void TfrmSendEMail::ConfigureClient()
 // Header texts are UTF-8 by now while bodies are still in the ANSI code page.
 // The client is told so, its headers are always encoded words (raw 8-bit
 // headers are not decoded reliably), the text part keeps iso-8859-1 only when
-// every letter fits it, and the HTML part is labelled with the code page its
-// bytes are really in.
+// every letter fits it, file names included, and the HTML part is labelled
+// with the code page its bytes are really in.
 void TfrmSendEMail::ChooseCharsets()
 {
     auto& c = *smtpClient;
@@ -121,6 +122,10 @@ void TfrmSendEMail::ChooseCharsets()
         latin1 = latin1 && FitsLatin1(*text, platform::CP_UTF8);
     for (auto& line : c.PlainText)
         latin1 = latin1 && FitsLatin1(line, ansi);
+    // Attachment and image names are written in the text part's charset.
+    for (const auto* files : {&c.EmailFiles(), &c.EmailImages()})
+        for (const std::string& path : *files)
+            latin1 = latin1 && FitsLatin1(platform::FileNameOfPath(path), ansi);
     if (!latin1)
         c.SetCharSet("utf-8");
     const std::string ansiName = mime::CodePageToCharset(ansi);

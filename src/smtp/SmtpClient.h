@@ -119,6 +119,8 @@ public:
     // Code page of the header texts (Hdr* fields); 0: the system ANSI code
     // page. A caller that has converted them to UTF-8 says so here.
     std::uint32_t HeaderCodePage = 0;
+    // The code page in which FromName and RcptName are read.
+    std::uint32_t AddressCodePage() const;
     int Tag = 0;
 
     // Published properties with setter logic.

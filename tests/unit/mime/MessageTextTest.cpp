@@ -2,6 +2,7 @@
 
 #include "mime/Base64.h"
 #include "platform/CodePages.h"
+#include "QpDecode.h"
 
 #include <gtest/gtest.h>
 
@@ -67,23 +68,62 @@ TEST(MessageText, EmptyTextHasNoLines)
 TEST(MessageText, QuotedPrintableIsOneLogicalLine)
 {
     EXPECT_EQ(Compose("a\r\nb", smtpEncQuotedPrintable).Lines, std::vector<std::string>{"a=0D=0Ab"});
+    // A last line break is left to the line end after the last line.
+    EXPECT_EQ(Compose("a\r\nb\r\n", smtpEncQuotedPrintable).Lines, std::vector<std::string>{"a=0D=0Ab"});
+    EXPECT_EQ(Compose("\r\n", smtpEncQuotedPrintable).Lines, std::vector<std::string>{""});
     const TBody body = Compose(std::string(200, 'x'), smtpEncQuotedPrintable);
     EXPECT_EQ(body.Lines, (std::vector<std::string>{std::string(74, 'x') + "=", std::string(74, 'x') + "=",
                                                     std::string(52, 'x')}));
 }
 
-TEST(MessageText, PlainLinesAreTrimmedAndWrapped)
+TEST(MessageText, PlainLinesGoAsWrittenBlanksIncluded)
 {
-    EXPECT_EQ(Compose("  two spaces  \r\nnext\r\n", smtpEnc7bit).Lines,
-              (std::vector<std::string>{"two spaces", "next"}));
+    EXPECT_EQ(Compose("  two spaces  \r\nnext\r\n-- \r\n\tTAB\r\n", smtpEnc7bit).Lines,
+              (std::vector<std::string>{"  two spaces  ", "next", "-- ", "\tTAB"}));
+    // Wrapping drops only the blank at the soft break.
     EXPECT_EQ(Compose("aaaa bbbb cccc", smtpEnc7bit, false, 28591, true, 10).Lines,
               (std::vector<std::string>{"aaaa bbbb", "cccc"}));
-    // Without wrapping, only lines beyond 1022 columns are cut.
-    const std::string longLine = std::string(1500, 'w') + "\r\nend\r\n";
-    const TBody body = Compose(longLine, smtpEnc7bit);
-    ASSERT_EQ(body.Lines.size(), 3u);
-    EXPECT_EQ(body.Lines[0].size(), 1022u);
-    EXPECT_EQ(body.Lines[2], "end");
+    EXPECT_EQ(Compose("  aaaa bbbb cccc \r\n  dd\r\n", smtpEnc7bit, false, 28591, true, 12).Lines,
+              (std::vector<std::string>{"  aaaa bbbb", "cccc ", "  dd"}));
+}
+
+// A line SMTP cannot carry as it is, or a CR or LF that is not a line
+// break, sends the text quoted-printable, which gives it back unchanged.
+TEST(MessageText, LinesThatCannotGoAsWrittenGoQuotedPrintable)
+{
+    const std::string w998(998, 'w');
+    std::string words;
+    while (words.size() < 1500)
+        words += "word ";
+    const struct {
+        const char* What;
+        std::string Text;
+        bool Wrap;
+        TSmtpDefaultEncoding Chosen;
+    } cases[] = {
+        {"998 characters", w998 + "\r\nend\r\n", false, smtpEnc7bit},
+        {"999 characters", w998 + "w\r\nend\r\n", false, smtpEncQuotedPrintable},
+        {"998 with a leading dot, doubled on the wire", "." + w998.substr(1) + "\r\n", false, smtpEncQuotedPrintable},
+        {"997 with a leading dot", "." + w998.substr(2) + "\r\n", false, smtpEnc7bit},
+        {"a LF alone", "one\ntwo\r\n", false, smtpEncQuotedPrintable},
+        {"a CR alone", "one\rtwo\r\n", false, smtpEncQuotedPrintable},
+        {"a long line of words, wrapped", words + "\r\n", true, smtpEnc7bit},
+        {"a long line of words, not wrapped", words + "\r\n", false, smtpEncQuotedPrintable},
+        {"a run too long to wrap", std::string(1200, 'r') + "\r\n", true, smtpEncQuotedPrintable},
+    };
+    for (const auto& c : cases) {
+        const TBody body = Compose(c.Text, smtpEnc8bit, false, 28591, c.Wrap);
+        EXPECT_EQ(body.Encoding, c.Chosen) << c.What;
+        for (const auto& line : body.Lines)
+            EXPECT_LE(line.size() + (line.starts_with(".") ? 1 : 0), 998u) << c.What;
+        // The line end after the last line is the text's last line break.
+        if (c.Chosen == smtpEncQuotedPrintable) {
+            EXPECT_EQ(DecodeQp(body.Lines) + "\r\n", c.Text) << c.What;
+        }
+    }
+    // 8-bit text keeps 8bit when its lines fit, and goes quoted-printable too.
+    EXPECT_EQ(Compose("caf\xE9\r\n", smtpEnc8bit, true).Encoding, smtpEnc8bit);
+    EXPECT_EQ(Compose("caf\xE9" + w998 + "\r\n", smtpEnc8bit, true).Encoding, smtpEncQuotedPrintable);
 }
 
 TEST(MessageText, Base64BodyInLinesOf76)

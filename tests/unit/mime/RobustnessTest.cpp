@@ -1,6 +1,7 @@
 // Arbitrary bytes through every encoder, decoder and converter: each call
 // must end, make progress and stay within its input (the sanitizer build
 // checks the last part).
+#include "mime/AddressList.h"
 #include "mime/Base64.h"
 #include "mime/Charsets.h"
 #include "mime/HeaderEncoding.h"
@@ -47,7 +48,7 @@ TEST(Robustness, ArbitraryBytes)
         const bool force = gen() % 2;
         while (pos <= static_cast<int>(text.size())) {
             const int before = pos;
-            WrapText(text, "\r\n", kTextWrapPoints, maxColumn, kAddressQuoteChars, pos, force, cp, mb);
+            WrapText(text, "\r\n", kTextWrapPoints, maxColumn, TByteSet{"\"'"}, pos, force, cp, mb);
             ASSERT_GT(pos, before);
             ASSERT_LT(++calls, 1000);
         }
@@ -65,7 +66,11 @@ TEST(Robustness, ArbitraryBytes)
         }
         std::vector<std::string> lines;
         FoldHeaderLine(lines, text, cp, mb);
-        FoldString(text, kHeaderFoldPoints, maxColumn);
+        FoldHeaderLine(lines, text, cp, mb, TFoldStyle::AddressList);
+        std::vector<std::string> items;
+        SplitAddressList(text, items, cp);
+        for (const auto& item : items)
+            ParseAddress(item, cp);
 
         TSmtpMessageText cursor;
         InitMessageText(cursor, text, cp, maxColumn, gen() % 2, gen() % 2,
