@@ -29,7 +29,8 @@ public:
     // Buffered bytes are delivered again under the new mode from the message loop.
     void SetLineMode(bool value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& value) { FLineEnd = value; }
+    // Buffered bytes are searched again for the new line end.
+    void SetLineEnd(const std::string& value);
     int LineLimit = DefaultLineLimit; // 0 or less: no limit
     bool LineEcho = false;
     bool LineEdit = false;
@@ -71,6 +72,9 @@ private:
     bool FLineFound = false;
     bool FLineReceived = false;
     bool FLineClearData = false;
+    // The next delivery searches the whole buffer, not only the new bytes:
+    // the mode or the line end changed while bytes were buffered.
+    bool FSearchAll = false;
 };
 
 } // namespace net
