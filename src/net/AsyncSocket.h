@@ -213,6 +213,11 @@ protected:
     // The reading layer counts the bytes it hands out; the receive loop
     // stops when a handler took none.
     void CountDelivered(int count) { FDelivered += static_cast<std::uint64_t>(count); }
+    std::uint64_t Delivered() const { return FDelivered; }
+    void CountSent(int count) { FBytesSent += count; }
+    // A layer that queues data of its own says whether all of it is written.
+    void SetAllSent(bool value) { FAllSent = value; }
+    bool Paused() const { return FPaused; }
     // Readiness asked of the system: the kinds follow the state; a kind that
     // was reported rests until Reenable asks for it again.
     void UpdateSelection();

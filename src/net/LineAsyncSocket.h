@@ -3,7 +3,7 @@
 // collected and OnDataAvailable is raised once for every complete line (line
 // end included), which the handler reads with Receive or ReceiveText.
 
-#include "net/AsyncSocket.h"
+#include "net/SslAsyncSocket.h"
 
 #include <functional>
 #include <string>
@@ -11,9 +11,8 @@
 
 namespace net {
 
-// The layer below line mode. The TLS layer, when it comes, goes in here so
-// that lines are cut from decrypted bytes.
-using TLineModeLowerSocket = TCustomAsyncSocket;
+// The layer below line mode: TLS, so that lines are cut from decrypted bytes.
+using TLineModeLowerSocket = TCustomSslAsyncSocket;
 
 class TCustomLineAsyncSocket;
 

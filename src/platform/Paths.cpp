@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <climits>
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace platform {
@@ -26,6 +27,14 @@ bool HasDirectoryPart(const std::string& path)
 bool IsAbsolutePath(const std::string& path)
 {
     return !path.empty() && path[0] == PathDelim;
+}
+
+std::string ModuleFileOf(const void* address)
+{
+    Dl_info info {};
+    if (::dladdr(address, &info) == 0 || !info.dli_fname)
+        return {};
+    return info.dli_fname;
 }
 
 } // namespace platform

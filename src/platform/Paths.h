@@ -13,4 +13,8 @@ std::string ProgramDir();
 bool HasDirectoryPart(const std::string& path);
 bool IsAbsolutePath(const std::string& path);
 
+// The file of the loaded library (or program) that holds this address;
+// empty when none does.
+std::string ModuleFileOf(const void* address);
+
 } // namespace platform

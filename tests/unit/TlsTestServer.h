@@ -1,0 +1,272 @@
+#pragma once
+// A one-connection TLS server on 127.0.0.1 for the tests of the TLS layer
+// and the SMTP client: OpenSSL on a blocking socket on its own thread,
+// playing a script. Its certificate is self-signed for 127.0.0.1 and
+// localhost, made once per test program. Every wait is bounded.
+
+#include "LoopbackListener.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tlstest {
+
+constexpr int WaitMs = 10000;
+
+// The server's key and certificate, and the certificate as a PEM file (for
+// a client that trusts it).
+class TTestCertificate {
+public:
+    static const TTestCertificate& Instance()
+    {
+        static const TTestCertificate certificate;
+        return certificate;
+    }
+    EVP_PKEY* Key() const { return FKey; }
+    X509* Cert() const { return FCert; }
+    const std::string& PemFile() const { return FPemFile; }
+
+private:
+    TTestCertificate()
+    {
+        FKey = EVP_EC_gen("P-256");
+        FCert = X509_new();
+        X509_set_version(FCert, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(FCert), 4711);
+        X509_gmtime_adj(X509_getm_notBefore(FCert), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(FCert), 86400);
+        X509_set_pubkey(FCert, FKey);
+        X509_NAME* name = X509_get_subject_name(FCert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
+                                   -1, -1, 0);
+        X509_set_issuer_name(FCert, name);
+        X509V3_CTX ctx;
+        X509V3_set_ctx_nodb(&ctx);
+        X509V3_set_ctx(&ctx, FCert, FCert, nullptr, nullptr, 0);
+        X509_EXTENSION* san =
+            X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+        X509_add_ext(FCert, san, -1);
+        X509_EXTENSION_free(san);
+        X509_sign(FCert, FKey, EVP_sha256());
+        char path[] = "/tmp/plonemail-test-cert-XXXXXX";
+        const int fd = ::mkstemp(path);
+        FILE* file = ::fdopen(fd, "w");
+        PEM_write_X509(file, FCert);
+        std::fclose(file);
+        FPemFile = path;
+    }
+    ~TTestCertificate()
+    {
+        std::remove(FPemFile.c_str());
+        X509_free(FCert);
+        EVP_PKEY_free(FKey);
+    }
+
+    EVP_PKEY* FKey = nullptr;
+    X509* FCert = nullptr;
+    std::string FPemFile;
+};
+
+class TTlsTestServer {
+public:
+    using TStep = std::function<bool(TTlsTestServer&)>;
+
+    // maxVersion: the highest protocol the server offers (0: the library's).
+    explicit TTlsTestServer(int maxVersion = 0)
+    {
+        // The library writes with write(): a client that has gone must not
+        // end the test program.
+        ::signal(SIGPIPE, SIG_IGN);
+        std::uint16_t port = 0;
+        FListen = OpenLoopbackListener(4, port);
+        FPort = port;
+        FCtx = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(FCtx, TTestCertificate::Instance().Cert());
+        SSL_CTX_use_PrivateKey(FCtx, TTestCertificate::Instance().Key());
+        if (maxVersion != 0)
+            SSL_CTX_set_max_proto_version(FCtx, maxVersion);
+    }
+
+    ~TTlsTestServer()
+    {
+        FStop = true;
+        Signal(1 << 30);
+        if (FThread.joinable())
+            FThread.join();
+        if (FSsl)
+            SSL_free(FSsl);
+        if (FConn >= 0)
+            ::close(FConn);
+        ::close(FListen);
+        SSL_CTX_free(FCtx);
+    }
+
+    TTlsTestServer(const TTlsTestServer&) = delete;
+    TTlsTestServer& operator=(const TTlsTestServer&) = delete;
+
+    std::string Port() const { return std::to_string(FPort); }
+
+    // ---- script steps (the TLS handshake runs first, after the accept)
+    TTlsTestServer& Send(std::string bytes)
+    {
+        return Step([bytes](TTlsTestServer& s) {
+            return SSL_write(s.FSsl, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+        });
+    }
+    // Reads until count bytes have come, the peer closed or the wait ended.
+    TTlsTestServer& Read(std::size_t count)
+    {
+        return Step([count](TTlsTestServer& s) { return s.ReadUpTo(count, 0); });
+    }
+    // As Read, pausing between reads so that the client's writes back up.
+    TTlsTestServer& ReadSlowly(std::size_t count, int pauseMs)
+    {
+        return Step([count, pauseMs](TTlsTestServer& s) { return s.ReadUpTo(count, pauseMs); });
+    }
+    // Reads until the peer ends the session; CleanEnd tells whether it sent
+    // its close alert.
+    TTlsTestServer& ReadToEnd()
+    {
+        return Step([](TTlsTestServer& s) {
+            s.ReadUpTo(static_cast<std::size_t>(-1), 0);
+            return true;
+        });
+    }
+    TTlsTestServer& WaitSignal(int number)
+    {
+        return Step([number](TTlsTestServer& s) {
+            std::unique_lock lock(s.FMutex);
+            return s.FCv.wait_for(lock, std::chrono::milliseconds(WaitMs), [&] { return s.FSignal >= number; }) &&
+                   !s.FStop;
+        });
+    }
+    // Closes the connection, after its close alert when closeNotify is set.
+    TTlsTestServer& Close(bool closeNotify)
+    {
+        return Step([closeNotify](TTlsTestServer& s) {
+            if (closeNotify)
+                SSL_shutdown(s.FSsl);
+            ::close(s.FConn);
+            s.FConn = -1;
+            return true;
+        });
+    }
+    TTlsTestServer& Step(TStep step)
+    {
+        FScript.push_back(std::move(step));
+        return *this;
+    }
+
+    void Start()
+    {
+        FThread = std::thread([this] { Run(); });
+    }
+
+    void Signal(int number)
+    {
+        std::lock_guard lock(FMutex);
+        FSignal = std::max(FSignal, number);
+        FCv.notify_all();
+    }
+
+    bool Done() const { return FDone; }
+    bool HandshakeOk() const { return FHandshakeOk; }
+    bool CleanEnd() const { return FCleanEnd; }
+    std::string ServerName() const
+    {
+        std::lock_guard lock(FMutex);
+        return FServerName;
+    }
+    std::string Received() const
+    {
+        std::lock_guard lock(FMutex);
+        return FReceived;
+    }
+
+private:
+    bool ReadUpTo(std::size_t count, int pauseMs)
+    {
+        char buffer[16384];
+        std::size_t got = 0;
+        while (got < count && !FStop) {
+            if (pauseMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            const int n = SSL_read(FSsl, buffer, static_cast<int>(std::min(sizeof buffer, count - got)));
+            if (n <= 0) {
+                FCleanEnd = SSL_get_error(FSsl, n) == SSL_ERROR_ZERO_RETURN;
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
+            std::lock_guard lock(FMutex);
+            FReceived.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got >= count;
+    }
+
+    void Run()
+    {
+        for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
+            pollfd p {FListen, POLLIN, 0};
+            if (::poll(&p, 1, 20) > 0) {
+                FConn = ::accept(FListen, nullptr, nullptr);
+                break;
+            }
+        }
+        if (FConn >= 0) {
+            // A silent client must not hold the thread for ever.
+            timeval limit {WaitMs / 1000, 0};
+            ::setsockopt(FConn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            FSsl = SSL_new(FCtx);
+            SSL_set_fd(FSsl, FConn);
+            FHandshakeOk = SSL_accept(FSsl) == 1;
+            if (const char* name = SSL_get_servername(FSsl, TLSEXT_NAMETYPE_host_name)) {
+                std::lock_guard lock(FMutex);
+                FServerName = name;
+            }
+            if (FHandshakeOk)
+                for (const TStep& step : FScript)
+                    if (FConn < 0 || FStop || !step(*this))
+                        break;
+        }
+        FDone = true;
+    }
+
+    int FListen = -1;
+    int FConn = -1;
+    unsigned short FPort = 0;
+    SSL_CTX* FCtx = nullptr;
+    SSL* FSsl = nullptr;
+    std::vector<TStep> FScript;
+    std::thread FThread;
+    std::atomic<bool> FStop {false};
+    std::atomic<bool> FDone {false};
+    std::atomic<bool> FHandshakeOk {false};
+    std::atomic<bool> FCleanEnd {false};
+    mutable std::mutex FMutex;
+    std::condition_variable FCv;
+    int FSignal = 0;
+    std::string FReceived;
+    std::string FServerName;
+};
+
+} // namespace tlstest
