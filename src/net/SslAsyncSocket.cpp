@@ -2,6 +2,7 @@
 
 #include "net/SslCallbacks.h"
 #include "platform/Sockets.h"
+#include "platform/TextUtil.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -50,31 +51,9 @@ std::string DescriptionPart(const std::string& desc, const std::string& name)
     return desc.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-std::string TrimRight(std::string text)
-{
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
 bool IsAddressLiteral(const std::string& host)
 {
     return ParseIPv4Literal(host) || ParseIPv6Literal(host);
-}
-
-// A multi-line text on one line.
-std::string OneLine(const std::string& text)
-{
-    std::string line;
-    for (char c : text) {
-        if (c == '\r' || c == '\n') {
-            if (!line.empty() && line.back() != ' ')
-                line += ' ';
-        } else {
-            line += c;
-        }
-    }
-    return TrimRight(line);
 }
 
 } // namespace
@@ -248,7 +227,7 @@ void TCustomSslAsyncSocket::StartSslHandshake()
         FHandshakePhase = 0;
         Log(" Fatal error StartSslHandshake handle=" + std::to_string(Handle()));
         if (FHandshakeResultText.empty())
-            FHandshakeResultText = OneLine(e.what());
+            FHandshakeResultText = SingleLine(e.what());
         if (!FHandshakeDoneReported) {
             FHandshakeDoneReported = true;
             TriggerSslHandshakeDone(1);
@@ -999,7 +978,7 @@ void TCustomSslAsyncSocket::CollectResults()
         FSslSecretBits = SSL_CIPHER_get_bits(cipher, &FSslTotalBits);
         char desc[256] = {};
         SSL_CIPHER_description(cipher, desc, sizeof desc);
-        FSslCipherDesc = TrimRight(desc);
+        FSslCipherDesc = Trim(desc);
     }
     if (FSslContext && FSslContext->SslVerifyPeer())
         if (const char* name = SSL_get0_peername(FSsl))

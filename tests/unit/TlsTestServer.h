@@ -92,7 +92,10 @@ public:
     using TStep = std::function<bool(TTlsTestServer&)>;
 
     // maxVersion: the highest protocol the server offers (0: the library's).
-    explicit TTlsTestServer(int maxVersion = 0)
+    // implicitTls: the handshake follows the accept; otherwise the script
+    // starts in plain text and AcceptTls switches.
+    explicit TTlsTestServer(int maxVersion = 0, bool implicitTls = true)
+        : FImplicit(implicitTls)
     {
         // The library writes with write(): a client that has gone must not
         // end the test program.
@@ -126,7 +129,22 @@ public:
 
     std::string Port() const { return std::to_string(FPort); }
 
-    // ---- script steps (the TLS handshake runs first, after the accept)
+    // ---- script steps (with implicit TLS the handshake runs first)
+    TTlsTestServer& SendPlain(std::string bytes)
+    {
+        return Step([bytes](TTlsTestServer& s) {
+            return ::send(s.FConn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        });
+    }
+    TTlsTestServer& AcceptTls()
+    {
+        return Step([](TTlsTestServer& s) { return s.Handshake(); });
+    }
+    // Reads one line (without its CR LF) and records it in Lines.
+    TTlsTestServer& ReadLine()
+    {
+        return Step([](TTlsTestServer& s) { return s.ReadOneLine(); });
+    }
     TTlsTestServer& Send(std::string bytes)
     {
         return Step([bytes](TTlsTestServer& s) {
@@ -202,6 +220,11 @@ public:
         std::lock_guard lock(FMutex);
         return FReceived;
     }
+    std::vector<std::string> Lines() const
+    {
+        std::lock_guard lock(FMutex);
+        return FLines;
+    }
 
 private:
     bool ReadUpTo(std::size_t count, int pauseMs)
@@ -223,6 +246,38 @@ private:
         return got >= count;
     }
 
+    bool Handshake()
+    {
+        FSsl = SSL_new(FCtx);
+        SSL_set_fd(FSsl, FConn);
+        FHandshakeOk = SSL_accept(FSsl) == 1;
+        if (const char* name = SSL_get_servername(FSsl, TLSEXT_NAMETYPE_host_name)) {
+            std::lock_guard lock(FMutex);
+            FServerName = name;
+        }
+        return FHandshakeOk;
+    }
+
+    // Lines come through TLS once it is up, in plain text before.
+    bool ReadOneLine()
+    {
+        for (;;) {
+            const std::size_t end = FPending.find("\r\n");
+            if (end != std::string::npos) {
+                std::lock_guard lock(FMutex);
+                FLines.push_back(FPending.substr(0, end));
+                FPending.erase(0, end + 2);
+                return true;
+            }
+            char buffer[4096];
+            const int n = FSsl ? SSL_read(FSsl, buffer, sizeof buffer)
+                               : static_cast<int>(::recv(FConn, buffer, sizeof buffer, 0));
+            if (n <= 0)
+                return false;
+            FPending.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
     void Run()
     {
         for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
@@ -236,14 +291,7 @@ private:
             // A silent client must not hold the thread for ever.
             timeval limit {WaitMs / 1000, 0};
             ::setsockopt(FConn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            FSsl = SSL_new(FCtx);
-            SSL_set_fd(FSsl, FConn);
-            FHandshakeOk = SSL_accept(FSsl) == 1;
-            if (const char* name = SSL_get_servername(FSsl, TLSEXT_NAMETYPE_host_name)) {
-                std::lock_guard lock(FMutex);
-                FServerName = name;
-            }
-            if (FHandshakeOk)
+            if (!FImplicit || Handshake())
                 for (const TStep& step : FScript)
                     if (FConn < 0 || FStop || !step(*this))
                         break;
@@ -251,9 +299,12 @@ private:
         FDone = true;
     }
 
+    bool FImplicit = true;
     int FListen = -1;
     int FConn = -1;
     unsigned short FPort = 0;
+    std::string FPending;
+    std::vector<std::string> FLines;
     SSL_CTX* FCtx = nullptr;
     SSL* FSsl = nullptr;
     std::vector<TStep> FScript;
