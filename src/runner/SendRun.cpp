@@ -30,6 +30,17 @@ bool FitsLatin1(const std::string& text, std::uint32_t from)
     return !latin1.empty() && mime::ConvertCodePage(latin1, kCpLatin1, from) == text;
 }
 
+// A command of the AUTH exchange as the log shows it: the mechanism's name
+// stays; the credentials, and every answer derived from them (a CRAM digest
+// or an NTLM response can be attacked offline), become "****".
+std::string MaskedAuthCommand(const std::string& command)
+{
+    if (platform::UpperAscii(command.substr(0, 5)) != "AUTH ")
+        return "****";
+    const std::size_t blank = command.find(' ', 5);
+    return blank == std::string::npos ? command : command.substr(0, blank) + " ****";
+}
+
 } // namespace
 
 void TfrmSendEMail::CreateSmtpClient()
@@ -175,10 +186,11 @@ void TfrmSendEMail::smtpClientDisplay(smtp::TCustomSmtpClient&, const std::strin
 {
 }
 
-void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient&, const std::string& Msg)
+void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient& Sender, const std::string& Msg)
 {
     Progress();
-    AddLogLine(Msg);
+    // The log file may be readable by others: no password goes into it.
+    AddLogLine(Sender.RequestType() == smtp::smtpAuth ? MaskedAuthCommand(Msg) : Msg);
 }
 
 void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::string& Msg)

@@ -1,6 +1,7 @@
 #include "smtp/SmtpClient.h"
 
 #include "platform/SystemError.h"
+#include "smtp/AuthCrypto.h"
 #include "smtp/SmtpAddress.h"
 
 #include <algorithm>
@@ -218,8 +219,6 @@ void TCustomSmtpClient::ReadEhloLine(const std::string& line)
     if (!FSizeAdvertised && ParseEhloSizeLine(line, FMaxMessageSize))
         FSizeAdvertised = true;
 }
-
-void TCustomSmtpClient::ReadAuthCapability(const std::string&) {}
 
 void TCustomSmtpClient::DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more)
 {

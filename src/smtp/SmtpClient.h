@@ -19,6 +19,7 @@
 namespace smtp {
 
 class TCustomSmtpClient;
+class TAuthCrypto;
 
 using TSmtpDisplay = std::function<void(TCustomSmtpClient& Sender, const std::string& Msg)>;
 using TSmtpRequestDone =
@@ -94,6 +95,9 @@ public:
     std::string Username;
     std::string Password;
     TSmtpAuthType AuthType = smtpAuthNone;
+    // Which NTLM responses AUTH NTLM sends: 0 NTLMv1 (the default), 1 and 2
+    // NTLMv1 with extended session security when offered, 3 and above NTLMv2.
+    unsigned LmCompatLevel = 0;
     std::string FromName;
     std::vector<std::string> RcptName;
     std::vector<std::string> MailMessage;
@@ -262,6 +266,30 @@ private:
     void HandleBanner();
     void ReadEhloLine(const std::string& line);
     void RcptToNext();
+
+    // ---- authentication ----
+    TSmtpAuthType AutoAuthMechanism() const;
+    void StartAuthMechanism(TSmtpAuthType mechanism);
+    // Ends the AUTH request with the engine's own 500 and text.
+    void RefuseAuth(const std::string& text);
+    // Issues the next command of an exchange.
+    void AuthNext(const std::string& command, TSmtpAcceptedCodes accepted, TContinuation done = {});
+    using TAuthStep = void (TCustomSmtpClient::*)();
+    // Issues a mechanism's first command. Its reply leads on to next, one
+    // place down the automatic order after a 504, or to the report of the refusal.
+    void AuthFirst(TSmtpAuthType mechanism, const std::string& command, int accepted, TAuthStep next);
+    void AuthFirstReply(TSmtpAuthType mechanism, TAuthStep next);
+    void AuthPlainDone();
+    void AuthLoginUser();
+    void AuthLoginPassword();
+    void AuthCramMd5Answer();
+    void AuthCramSha1Answer();
+    void AuthCramAnswer(const char* digestName, const char* malformed);
+    void AuthNtlm();
+    void AuthNtlmAnswer();
+    // MD4 and DES, loaded on the first NTLM exchange of this client.
+    std::unique_ptr<TAuthCrypto> FNtlmCrypto;
+    // ---- end of authentication ----
     // The sentence of a socket error as the engine quotes it.
     std::string SocketErrorText(int errCode) const;
 
