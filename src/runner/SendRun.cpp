@@ -6,11 +6,13 @@
 #include "platform/Clock.h"
 #include "platform/CodePages.h"
 #include "platform/EventLoop.h"
+#include "platform/Paths.h"
 #include "platform/TextUtil.h"
 #include "runner/Usage.h"
 #include "template/Images.h"
 
 #include <exception>
+#include <optional>
 
 namespace runner {
 
@@ -75,6 +77,26 @@ void TfrmSendEMail::CreateSmtpClient()
     c.OnMessageDataSent = [this](smtp::TCustomSmtpClient&, int) { Progress(); };
 }
 
+// TLS as the settings ask. The context is only described here: OpenSSL
+// starts, and the context is made, when a TLS connection starts.
+void TfrmSendEMail::ConfigureTls(smtp::TCustomSslSmtpSender& c)
+{
+    SslContext1.SslVersionMethod = net::sslV23;
+    SslContext1.SetSslVerifyPeer(Settings.VerifyPeer);
+    const std::string& caFile = Settings.CAFile;
+    SslContext1.SslCAFile = caFile.empty() || platform::HasDirectoryPart(caFile)
+                                ? caFile
+                                : ProgramDir + platform::PathDelim + caFile;
+    c.SetSslContext(&SslContext1);
+    if (!Settings.UseSSL)
+        return;
+    c.SslType = static_cast<smtp::TSmtpSslType>(Settings.SSLType);
+    if (c.SslType != smtp::smtpTlsNone) {
+        c.SetOnSslVerifyPeer(nullptr);
+        c.OnSslHandshakeDone = nullptr;
+    }
+}
+
 void TfrmSendEMail::ConfigureClient()
 {
     auto& c = *smtpClient;
@@ -91,14 +113,7 @@ void TfrmSendEMail::ConfigureClient()
     c.Password = Settings.Password;
     if (c.AuthType == smtp::smtpAuthNone)
         c.FromName = from;
-    // Until the client speaks TLS, a mail that asks for it is not sent at
-    // all rather than sent (with its password) in the clear.
-    if (Settings.UseSSL && Settings.SSLType != 0) {
-        ErrorText = "Error: TLS (SSLType=" + std::to_string(Settings.SSLType) + ") is not available in this build";
-        AddLogLine(ErrorText);
-        HadError = true;
-        return;
-    }
+    ConfigureTls(c);
     c.RcptName.clear();
     c.ParseRecipients(Job.ToList, Job.CcList, Job.BccList);
     try {
@@ -219,8 +234,6 @@ void TfrmSendEMail::Fail(smtp::TSmtpRequest request, std::uint16_t errorCode)
     finished_ = true;
     StepText = "Error sending Email, Step: " + std::to_string(static_cast<int>(request)) +
                " Error: " + std::to_string(errorCode);
-    if (ErrorText.empty())  // a failure without a reply still says what went wrong
-        ErrorText = smtpClient->ErrorMessage();
     HadError = true;
     FinishFailed();
     smtpClient->Abort();
@@ -246,38 +259,61 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
 
 void TfrmSendEMail::StartNext(smtp::TSmtpRequest completed)
 {
-    using namespace smtp;
-    auto& c = *smtpClient;
-    const bool auth = c.AuthType != smtpAuthNone;
-    TSmtpRequest next = completed;
-    switch (completed) {
-    case smtpConnect: next = auth ? smtpEhlo : smtpHelo; break;
-    case smtpHelo: next = auth ? completed : smtpMailFrom; break;
-    case smtpEhlo: next = auth ? smtpAuth : completed; break;
-    case smtpAuth: next = auth ? smtpMailFrom : completed; break;
-    case smtpMailFrom: next = smtpRcptTo; break;
-    case smtpRcptTo: next = smtpData; break;
-    case smtpData: next = smtpQuit; break;
-    case smtpQuit: AddLogLine("Email sended!"); return;
-    default: return;
+    if (completed == smtp::smtpQuit) {
+        AddLogLine("Email sended!");
+        return;
     }
-    if (next == completed)
+    const std::optional<smtp::TSmtpRequest> next = NextRequest(*smtpClient, completed);
+    if (!next)
         return;
     try {
-        switch (next) {
-        case smtpHelo: c.Helo(); break;
-        case smtpEhlo: c.Ehlo(); break;
-        case smtpAuth: c.Auth(); break;
-        case smtpMailFrom: c.MailFrom(); break;
-        case smtpRcptTo: c.RcptTo(); break;
-        case smtpData: c.Data(); break;
-        default: c.Quit(); break;
-        }
+        StartRequest(*smtpClient, *next);
     } catch (const std::exception& e) {
         // A request the client refuses to start (no recipients, say) fails
         // the run like a refused one.
         ErrorText = std::string("Error: ") + e.what();
-        Fail(next, kErrClient);
+        Fail(*next, kErrClient);
+    }
+}
+
+std::optional<smtp::TSmtpRequest> NextRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest completed)
+{
+    using namespace smtp;
+    const bool auth = client.AuthType != smtpAuthNone;
+    // STARTTLS needs EHLO before it, and EHLO is said again over TLS.
+    const bool startTls = client.SslType == smtpTlsExplicit;
+    const bool ehlo = auth || startTls;
+    switch (completed) {
+    case smtpConnect: return ehlo ? smtpEhlo : smtpHelo;
+    case smtpHelo: return ehlo ? std::nullopt : std::optional(smtpMailFrom);
+    case smtpEhlo:
+        if (startTls && !client.SslActive())
+            return smtpStartTls;
+        if (auth)
+            return smtpAuth;
+        return ehlo ? std::optional(smtpMailFrom) : std::nullopt;
+    case smtpStartTls: return smtpEhlo;
+    case smtpAuth: return auth ? std::optional(smtpMailFrom) : std::nullopt;
+    case smtpMailFrom: return smtpRcptTo;
+    case smtpRcptTo: return smtpData;
+    case smtpData: return smtpQuit;
+    default: return std::nullopt;
+    }
+}
+
+void StartRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest request)
+{
+    using namespace smtp;
+    switch (request) {
+    case smtpHelo: client.Helo(); break;
+    case smtpEhlo: client.Ehlo(); break;
+    case smtpStartTls: client.StartTls(); break;
+    case smtpAuth: client.Auth(); break;
+    case smtpMailFrom: client.MailFrom(); break;
+    case smtpRcptTo: client.RcptTo(); break;
+    case smtpData: client.Data(); break;
+    case smtpQuit: client.Quit(); break;
+    default: throw SmtpException("Request " + std::to_string(static_cast<int>(request)) + " is not in the chain");
     }
 }
 
@@ -294,6 +330,11 @@ void TfrmSendEMail::FinishSent()
 void TfrmSendEMail::FinishFailed()
 {
     AddLogLine(StepText);
+    // Only a server reply of 420 or more fills ErrorText; a failure without
+    // one (a TLS failure, a refused connection, a time-out) says why with the
+    // client's own text.
+    if (ErrorText.empty())
+        ErrorText = !smtpClient->ErrorMessage().empty() ? smtpClient->ErrorMessage() : smtpClient->LastResponse();
     AddLogLine(ErrorText);
     if (ShowStatus)
         console_.MessageBox(frmSendEMail.Caption, "ERROR No Email Sent");

@@ -25,6 +25,8 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
     s.OemChars = ini.ReadBool(sec, "OemChars", s.OemChars);
     s.UseSSL = ini.ReadBool(sec, "UseSSL", s.UseSSL);
     s.SSLType = ini.ReadInteger(sec, "SSLType", s.SSLType);
+    s.VerifyPeer = ini.ReadBool(sec, "VerifyPeer", s.VerifyPeer);
+    s.CAFile = ini.ReadString(sec, "CAFile", s.CAFile);
     s.CodePage = ini.ReadString(sec, "CodePage", s.CodePage);
     s.Timeout = ini.ReadInteger(sec, "Timeout", s.Timeout);
     if (s.Timeout < 1)  // a run must never wait for ever

@@ -1,5 +1,6 @@
 #pragma once
 #include "net/KvTimer.h"
+#include "net/SslContext.h"
 #include "platform/Console.h"
 #include "runner/JobScript.h"
 #include "runner/ProcessLog.h"
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,8 @@ public:
     TSettings Settings;
     TJobModel Job;
 
+    // The TLS settings of both SMTP clients; it outlives them.
+    net::TSslContext SslContext1;
     // Sends the job's mail.
     std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpClient;
 
@@ -87,6 +91,7 @@ private:
     void ConvertJobToUtf8();
     void CreateSmtpClient();
     void ConfigureClient();
+    void ConfigureTls(smtp::TCustomSslSmtpSender& c);
     void ChooseCharsets();
     void StartConnect();
     void StartNext(smtp::TSmtpRequest completed);
@@ -107,5 +112,16 @@ private:
     std::unique_ptr<net::TKvTimer> progressTimer_;
     std::uint32_t lastProgress_ = 0;
 };
+
+// The request to start after `completed` succeeded on a client of this run;
+// none after QUIT or a request the chain does not use. It follows from the
+// client's own settings (authentication, TLS), so every client of the run
+// goes the same way: Connect, HELO or EHLO, STARTTLS and EHLO again for
+// explicit TLS, AUTH, MAIL FROM, RCPT TO, DATA, QUIT.
+std::optional<smtp::TSmtpRequest> NextRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest completed);
+
+// Starts one request of that chain; the client raises SmtpException when it
+// cannot (no recipient for RCPT TO, say).
+void StartRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest request);
 
 } // namespace runner
