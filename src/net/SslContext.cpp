@@ -724,28 +724,28 @@ void TSslContext::ApplyAlpn()
 
 // ---------------------------------------------------------------- setters
 
-void TSslContext::SetSslVerifyPeer(bool value)
+template <class T>
+void TSslContext::SetVerifySetting(T& field, T value)
 {
     std::lock_guard lock(FLock);
-    FSslVerifyPeer = value;
+    field = value;
     if (FCtx)
         ApplyVerify();
+}
+
+void TSslContext::SetSslVerifyPeer(bool value)
+{
+    SetVerifySetting(FSslVerifyPeer, value);
 }
 
 void TSslContext::SetSslVerifyPeerModes(TSslVerifyPeerModes value)
 {
-    std::lock_guard lock(FLock);
-    FSslVerifyPeerModes = value;
-    if (FCtx)
-        ApplyVerify();
+    SetVerifySetting(FSslVerifyPeerModes, value);
 }
 
 void TSslContext::SetSslVerifyDepth(int value)
 {
-    std::lock_guard lock(FLock);
-    FSslVerifyDepth = value;
-    if (FCtx)
-        ApplyVerify();
+    SetVerifySetting(FSslVerifyDepth, value);
 }
 
 void TSslContext::SetSslCliSecurity(TSslCliSecurity value)

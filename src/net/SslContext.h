@@ -319,6 +319,9 @@ private:
     void ApplyVerify();
     void ApplySessionCache();
     void ApplyAlpn();
+    // Stores a verify setting and applies it to a live context at once.
+    template <class T>
+    void SetVerifySetting(T& field, T value);
 
     mutable std::recursive_mutex FLock;
     ssl_ctx_st* FCtx = nullptr;

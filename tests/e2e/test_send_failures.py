@@ -20,8 +20,8 @@ FROM = '"Backup Server" <backup@example.org>'
 TO = '"Ann Lee" <ann@example.org>; <ops@example.org>'
 
 
-def run_job(prog, host, port, job_bytes=JOB, *args, timeout=5):
-    prog.settings(Host=host, Port=port, SaveLog=1, Timeout=timeout)
+def run_job(prog, host, port, job_bytes=JOB, *args, timeout=5, **settings):
+    prog.settings(Host=host, Port=port, SaveLog=1, Timeout=timeout, **settings)
     prog.write("job.txt", job_bytes)
     return prog.run("job.txt", "/NOERROR", *args, timeout=60)
 
@@ -81,11 +81,26 @@ def test_job_without_any_recipient_fails_at_rcpt(prog):
     assert "DATA" not in texts
 
 
-@pytest.mark.parametrize("greeting, step", [(None, 0), ("220 silent ESMTP", 1)])
-def test_silent_server_is_given_up_after_the_time_limit(prog, greeting, step):
-    with ScriptedServer(greeting=greeting, replies=lambda line: None) as server:
+def silent_after_starttls(line):
+    """Answers EHLO and STARTTLS, then nothing: neither a command nor a TLS
+    handshake gets an answer."""
+    if line.startswith("EHLO"):
+        return "250-silent\r\n250 STARTTLS"
+    if line == "STARTTLS":
+        return "220 go ahead"
+    return None
+
+
+@pytest.mark.parametrize("greeting, step, tls", [
+    (None, 0, {}),
+    ("220 silent ESMTP", 1, {}),
+    (None, 0, {"UseSSL": 1, "SSLType": 1}),
+    ("220 silent ESMTP", 12, {"UseSSL": 1, "SSLType": 2}),
+], ids=["no-greeting", "no-reply", "implicit-tls-handshake", "starttls-handshake"])
+def test_silent_server_is_given_up_after_the_time_limit(prog, greeting, step, tls):
+    with ScriptedServer(greeting=greeting, replies=silent_after_starttls) as server:
         start = time.monotonic()
-        r = run_job(prog, "127.0.0.1", server.port, timeout=2)
+        r = run_job(prog, "127.0.0.1", server.port, timeout=2, **tls)
         elapsed = time.monotonic() - start
     texts = log_file_texts(prog)
     assert_failed(r, texts)

@@ -4,7 +4,7 @@
 // playing a script. Its certificate is self-signed for 127.0.0.1 and
 // localhost, made once per test program. Every wait is bounded.
 
-#include "LoopbackListener.h"
+#include "ScriptServer.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -31,7 +31,7 @@
 
 namespace tlstest {
 
-constexpr int WaitMs = 10000;
+using testserver::WaitMs;
 
 // The server's key and certificate, and the certificate as a PEM file (for
 // a client that trusts it).
@@ -87,22 +87,18 @@ private:
     std::string FPemFile;
 };
 
-class TTlsTestServer {
+class TTlsTestServer : public testserver::TScriptServer<TTlsTestServer> {
 public:
-    using TStep = std::function<bool(TTlsTestServer&)>;
-
     // maxVersion: the highest protocol the server offers (0: the library's).
     // implicitTls: the handshake follows the accept; otherwise the script
     // starts in plain text and AcceptTls switches.
     explicit TTlsTestServer(int maxVersion = 0, bool implicitTls = true)
-        : FImplicit(implicitTls)
+        : TScriptServer(4)
+        , FImplicit(implicitTls)
     {
         // The library writes with write(): a client that has gone must not
         // end the test program.
         ::signal(SIGPIPE, SIG_IGN);
-        std::uint16_t port = 0;
-        FListen = OpenLoopbackListener(4, port);
-        FPort = port;
         FCtx = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate(FCtx, TTestCertificate::Instance().Cert());
         SSL_CTX_use_PrivateKey(FCtx, TTestCertificate::Instance().Key());
@@ -112,22 +108,10 @@ public:
 
     ~TTlsTestServer()
     {
-        FStop = true;
-        Signal(1 << 30);
-        if (FThread.joinable())
-            FThread.join();
-        if (FSsl)
-            SSL_free(FSsl);
-        if (FConn >= 0)
-            ::close(FConn);
-        ::close(FListen);
+        Stop();
+        SSL_free(FSsl);
         SSL_CTX_free(FCtx);
     }
-
-    TTlsTestServer(const TTlsTestServer&) = delete;
-    TTlsTestServer& operator=(const TTlsTestServer&) = delete;
-
-    std::string Port() const { return std::to_string(FPort); }
 
     // ---- script steps (with implicit TLS the handshake runs first)
     TTlsTestServer& SendPlain(std::string bytes)
@@ -140,16 +124,16 @@ public:
     {
         return Step([](TTlsTestServer& s) { return s.Handshake(); });
     }
-    // Reads one line (without its CR LF) and records it in Lines.
-    TTlsTestServer& ReadLine()
-    {
-        return Step([](TTlsTestServer& s) { return s.ReadOneLine(); });
-    }
     TTlsTestServer& Send(std::string bytes)
     {
         return Step([bytes](TTlsTestServer& s) {
             return SSL_write(s.FSsl, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
         });
+    }
+    // Reads one line (without its CR LF) and records it in Lines.
+    TTlsTestServer& ReadLine()
+    {
+        return Step([](TTlsTestServer& s) { return s.ReadOneLine(); });
     }
     // Reads until count bytes have come, the peer closed or the wait ended.
     TTlsTestServer& Read(std::size_t count)
@@ -170,55 +154,31 @@ public:
             return true;
         });
     }
-    TTlsTestServer& WaitSignal(int number)
-    {
-        return Step([number](TTlsTestServer& s) {
-            std::unique_lock lock(s.FMutex);
-            return s.FCv.wait_for(lock, std::chrono::milliseconds(WaitMs), [&] { return s.FSignal >= number; }) &&
-                   !s.FStop;
-        });
-    }
     // Closes the connection, after its close alert when closeNotify is set.
     TTlsTestServer& Close(bool closeNotify)
     {
         return Step([closeNotify](TTlsTestServer& s) {
             if (closeNotify)
                 SSL_shutdown(s.FSsl);
-            ::close(s.FConn);
-            s.FConn = -1;
+            s.CloseConnection();
             return true;
         });
     }
-    TTlsTestServer& Step(TStep step)
+
+    bool Begin()
     {
-        FScript.push_back(std::move(step));
-        return *this;
+        // A silent client must not hold the thread for ever.
+        timeval limit {WaitMs / 1000, 0};
+        ::setsockopt(FConn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        return !FImplicit || Handshake();
     }
 
-    void Start()
-    {
-        FThread = std::thread([this] { Run(); });
-    }
-
-    void Signal(int number)
-    {
-        std::lock_guard lock(FMutex);
-        FSignal = std::max(FSignal, number);
-        FCv.notify_all();
-    }
-
-    bool Done() const { return FDone; }
     bool HandshakeOk() const { return FHandshakeOk; }
     bool CleanEnd() const { return FCleanEnd; }
     std::string ServerName() const
     {
         std::lock_guard lock(FMutex);
         return FServerName;
-    }
-    std::string Received() const
-    {
-        std::lock_guard lock(FMutex);
-        return FReceived;
     }
     std::vector<std::string> Lines() const
     {
@@ -227,25 +187,6 @@ public:
     }
 
 private:
-    bool ReadUpTo(std::size_t count, int pauseMs)
-    {
-        char buffer[16384];
-        std::size_t got = 0;
-        while (got < count && !FStop) {
-            if (pauseMs > 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-            const int n = SSL_read(FSsl, buffer, static_cast<int>(std::min(sizeof buffer, count - got)));
-            if (n <= 0) {
-                FCleanEnd = SSL_get_error(FSsl, n) == SSL_ERROR_ZERO_RETURN;
-                return false;
-            }
-            got += static_cast<std::size_t>(n);
-            std::lock_guard lock(FMutex);
-            FReceived.append(buffer, static_cast<std::size_t>(n));
-        }
-        return got >= count;
-    }
-
     bool Handshake()
     {
         FSsl = SSL_new(FCtx);
@@ -258,7 +199,12 @@ private:
         return FHandshakeOk;
     }
 
-    // Lines come through TLS once it is up, in plain text before.
+    // Through TLS once it is up, in plain text before.
+    int ReadSome(char* buffer, int size)
+    {
+        return FSsl ? SSL_read(FSsl, buffer, size) : static_cast<int>(::recv(FConn, buffer, size, 0));
+    }
+
     bool ReadOneLine()
     {
         for (;;) {
@@ -270,53 +216,38 @@ private:
                 return true;
             }
             char buffer[4096];
-            const int n = FSsl ? SSL_read(FSsl, buffer, sizeof buffer)
-                               : static_cast<int>(::recv(FConn, buffer, sizeof buffer, 0));
+            const int n = ReadSome(buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             FPending.append(buffer, static_cast<std::size_t>(n));
         }
     }
 
-    void Run()
+    bool ReadUpTo(std::size_t count, int pauseMs)
     {
-        for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
-            pollfd p {FListen, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0) {
-                FConn = ::accept(FListen, nullptr, nullptr);
-                break;
+        char buffer[16384];
+        std::size_t got = 0;
+        while (got < count && !FStop) {
+            if (pauseMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            const int n = ReadSome(buffer, static_cast<int>(std::min(sizeof buffer, count - got)));
+            if (n <= 0) {
+                FCleanEnd = FSsl && SSL_get_error(FSsl, n) == SSL_ERROR_ZERO_RETURN;
+                return false;
             }
+            got += static_cast<std::size_t>(n);
+            Keep(buffer, static_cast<std::size_t>(n));
         }
-        if (FConn >= 0) {
-            // A silent client must not hold the thread for ever.
-            timeval limit {WaitMs / 1000, 0};
-            ::setsockopt(FConn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-            if (!FImplicit || Handshake())
-                for (const TStep& step : FScript)
-                    if (FConn < 0 || FStop || !step(*this))
-                        break;
-        }
-        FDone = true;
+        return got >= count;
     }
 
     bool FImplicit = true;
-    int FListen = -1;
-    int FConn = -1;
-    unsigned short FPort = 0;
-    std::string FPending;
-    std::vector<std::string> FLines;
     SSL_CTX* FCtx = nullptr;
     SSL* FSsl = nullptr;
-    std::vector<TStep> FScript;
-    std::thread FThread;
-    std::atomic<bool> FStop {false};
-    std::atomic<bool> FDone {false};
+    std::string FPending;
     std::atomic<bool> FHandshakeOk {false};
     std::atomic<bool> FCleanEnd {false};
-    mutable std::mutex FMutex;
-    std::condition_variable FCv;
-    int FSignal = 0;
-    std::string FReceived;
+    std::vector<std::string> FLines;
     std::string FServerName;
 };
 
