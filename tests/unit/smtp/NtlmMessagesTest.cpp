@@ -21,7 +21,7 @@ const std::string kServerChallenge = Unhex("0123456789abcdef");
 // MS-NLMP 4.2.4: the challenge's attribute pairs (domain "Domain", server "Server", end).
 const std::string kTargetInfo = Unhex("02000c0044006f006d00610069006e0001000c0053006500720076006500720000000000");
 
-std::string Le(std::uint32_t value, int bytes)
+std::string Le(std::uint64_t value, int bytes)
 {
     std::string out;
     for (int i = 0; i < bytes; ++i)
