@@ -218,9 +218,8 @@ protected:
     // A layer that queues data of its own says whether all of it is written.
     void SetAllSent(bool value) { FAllSent = value; }
     bool Paused() const { return FPaused; }
-    // Readiness asked of the system: the kinds follow the state; a kind that
-    // was reported rests until Reenable asks for it again.
-    void UpdateSelection();
+    // A readiness kind that was reported rests until Reenable asks for it
+    // again (a layer that reads or writes the socket itself re-arms it).
     void Reenable(unsigned kind);
 
     // Event triggers; each layer adds its part and calls the one below.
@@ -266,6 +265,7 @@ private:
     void WMReadiness(const platform::TMessage& msg);
     void WMLookupDone(const platform::TMessage& msg);
     void ResetToDefaults();
+    void UpdateSelection();
     void PostWriteReady();
     // Cancels a running lookup; with notify, OnDnsLookupDone(10004) follows.
     void CancelLookup(bool notify);

@@ -545,7 +545,10 @@ void TCustomSslAsyncSocket::SslReadHandler()
     if (!Active() || FNetworkError != 0)
         return;
     const std::uint64_t gen = FTlsGen;
-    if (!(HandshakeFinished() && FPendingWriteLen < 0 && DecryptedWaiting())) {
+    if (HandshakeFinished() && FPendingWriteLen < 0 && DecryptedWaiting()) {
+        // The socket is read again once the owner has taken this.
+        FReadWanted = true;
+    } else {
         ReadIntoEngine();
         if (!Same(gen))
             return;

@@ -75,13 +75,14 @@ void TfrmSendEMail::CreateSmtpClient()
     c.OnResponse = std::bind(&TfrmSendEMail::smtpClientResponse, this, _1, _2);
     c.OnRequestDone = std::bind(&TfrmSendEMail::smtpClientRequestDone, this, _1, _2, _3);
     c.OnMessageDataSent = [this](smtp::TCustomSmtpClient&, int) { Progress(); };
+    // The one design value of the TLS context that differs from its default.
+    SslContext1.SslVersionMethod = net::sslV23;
 }
 
 // TLS as the settings ask. The context is only described here: OpenSSL
 // starts, and the context is made, when a TLS connection starts.
 void TfrmSendEMail::ConfigureTls(smtp::TCustomSslSmtpSender& c)
 {
-    SslContext1.SslVersionMethod = net::sslV23;
     SslContext1.SetSslVerifyPeer(Settings.VerifyPeer);
     const std::string& caFile = Settings.CAFile;
     SslContext1.SslCAFile = caFile.empty() || platform::HasDirectoryPart(caFile)
