@@ -1,53 +1,32 @@
 #include "mime/ReadStream.h"
 
 #include "mime/MimeException.h"
-#include "platform/SystemError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace mime {
 
 namespace {
 
-[[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, int err)
+[[noreturn]] void ThrowFileError(const std::string& what, const std::string& path, const platform::SystemError& e)
 {
-    const platform::SystemError e = platform::SystemErrorFromErrno(err);
     throw EMimeException(what + " \"" + path + "\": " + e.Message + " (" + e.Name + ")");
 }
 
 } // namespace
 
-TFileReadStream::TFileReadStream(const std::string& path) : path_(path)
+TFileReadStream::TFileReadStream(const std::string& path, platform::TFileShare share) : path_(path)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0)
-        ThrowFileError("Cannot open file", path, errno);
-}
-
-TFileReadStream::~TFileReadStream()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (auto err = file_.Open(path, platform::TFile::TMode::Read, share))
+        ThrowFileError("Cannot open file", path, *err);
 }
 
 std::size_t TFileReadStream::Read(char* buffer, std::size_t n)
 {
     std::size_t got = 0;
-    while (got < n) {
-        const ssize_t r = ::read(fd_, buffer + got, n - got);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            ThrowFileError("Cannot read file", path_, errno);
-        }
-        if (r == 0)
-            break;
-        got += static_cast<std::size_t>(r);
-    }
+    if (auto err = file_.Read(buffer, n, got))
+        ThrowFileError("Cannot read file", path_, *err);
     return got;
 }
 
@@ -80,9 +59,9 @@ std::size_t TBufferedReadStream::Read(char* dst, std::size_t n)
     return got;
 }
 
-std::unique_ptr<TBufferedReadStream> OpenBufferedFile(const std::string& path)
+std::unique_ptr<TBufferedReadStream> OpenBufferedFile(const std::string& path, platform::TFileShare share)
 {
-    return std::make_unique<TBufferedReadStream>(std::make_unique<TFileReadStream>(path));
+    return std::make_unique<TBufferedReadStream>(std::make_unique<TFileReadStream>(path, share));
 }
 
 } // namespace mime

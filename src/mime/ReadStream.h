@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Files.h"
+
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -16,12 +18,11 @@ public:
     virtual std::size_t Read(char* buffer, std::size_t n) = 0;
 };
 
-// A file opened for reading. Throws EMimeException naming the file and the
-// system's reason when it cannot be opened or read.
+// A file opened for reading with a sharing mode. Throws EMimeException
+// naming the file and the system's reason when it cannot be opened or read.
 class TFileReadStream : public TStream {
 public:
-    explicit TFileReadStream(const std::string& path);
-    ~TFileReadStream() override;
+    explicit TFileReadStream(const std::string& path, platform::TFileShare share = platform::TFileShare::DenyWrite);
     TFileReadStream(const TFileReadStream&) = delete;
     TFileReadStream& operator=(const TFileReadStream&) = delete;
 
@@ -29,7 +30,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    platform::TFile file_;
 };
 
 // Bytes held in memory.
@@ -80,6 +81,7 @@ private:
 };
 
 // Opens a file for the encoders (TFileReadStream behind the buffer).
-std::unique_ptr<TBufferedReadStream> OpenBufferedFile(const std::string& path);
+std::unique_ptr<TBufferedReadStream> OpenBufferedFile(const std::string& path,
+                                                      platform::TFileShare share = platform::TFileShare::DenyWrite);
 
 } // namespace mime

@@ -5,11 +5,7 @@
 #include "platform/Resolver.h"
 #include "platform/TextUtil.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -65,7 +61,7 @@ bool IsOwnIPv4Literal(const std::string& text, TSockAddr* addr)
     TSockAddr parsed;
     if (!ParseIPv4Literal(text, &parsed))
         return false;
-    if (reinterpret_cast<const sockaddr_in&>(parsed.Storage).sin_addr.s_addr == 0xFFFFFFFFu)
+    if (parsed.IsIPv4Broadcast())
         return false;
     if (addr)
         *addr = parsed;
@@ -241,7 +237,7 @@ TCustomAsyncSocket::~TCustomAsyncSocket()
     FDestroying = true;
     try {
         CancelLookup(false);
-        if (FHSocket >= 0)
+        if (FHSocket != InvalidSocket)
             CloseHandle();
     } catch (...) {
         // Going away: nothing to report to.
@@ -262,7 +258,7 @@ void TCustomAsyncSocket::AllocateMsgHandlers()
 void TCustomAsyncSocket::FreeMsgHandlers()
 {
     // Readiness is tied to the window: it goes with the numbers.
-    if (FHSocket >= 0 && HasWindow())
+    if (FHSocket != InvalidSocket && HasWindow())
         WindowHandle()->AsyncSelect(FHSocket, 0, 0);
     FSelected = 0;
     FreeMessage(FMsgRedeliver);
@@ -444,11 +440,11 @@ void TCustomAsyncSocket::RaiseException(const std::string& msg, int errCode, con
 void TCustomAsyncSocket::SocketError(const std::string& operation, int errCode)
 {
     if (errCode == 0)
-        errCode = WsaErrorFromErrno(errno);
+        errCode = LastSocketError();
     const std::string desc = WSocketErrorDesc(errCode);
     const std::string tech = desc + " (#" + std::to_string(errCode) + " in " + operation + ")";
     const std::string friendly = desc + " in " + operation;
-    if ((errCode == WsaECONNRESET || errCode == WsaENOTCONN) && FHSocket >= 0 && FState != wsClosed)
+    if ((errCode == WsaECONNRESET || errCode == WsaENOTCONN) && FHSocket != InvalidSocket && FState != wsClosed)
         InternalClose(false, ErrCode16(errCode));
     FLastError = errCode;
     RaiseException(FSocketErrs == wsErrTech ? tech : friendly, errCode, friendly, operation);
@@ -481,7 +477,7 @@ void TCustomAsyncSocket::ResetToDefaults()
     FLocalAddr6 = std::string("::");
     LingerOnOff = wsLingerOn;
     LingerTimeout = 0;
-    FHSocket = -1;
+    FHSocket = InvalidSocket;
     FSelected = 0;
     FAllSent = true;
     FPaused = false;
@@ -498,7 +494,7 @@ void TCustomAsyncSocket::ResetToDefaults()
 // write that could not finish for write readiness.
 void TCustomAsyncSocket::UpdateSelection()
 {
-    if (FHSocket < 0)
+    if (FHSocket == InvalidSocket)
         return;
     const bool wanted = !FPaused && (FState == wsConnecting || FState == wsConnected || FState == wsSocksConnected);
     if (wanted == (FSelected != 0))
@@ -506,7 +502,7 @@ void TCustomAsyncSocket::UpdateSelection()
     const unsigned events = wanted ? FdRead | FdWrite : 0u;
     const int err = WindowHandle()->AsyncSelect(FHSocket, FMsgReadiness, events);
     if (err != 0) {
-        SocketError("WSAAsyncSelect", WsaErrorFromErrno(err));
+        SocketError("WSAAsyncSelect", err);
         return;
     }
     FSelected = events;
@@ -514,7 +510,7 @@ void TCustomAsyncSocket::UpdateSelection()
 
 void TCustomAsyncSocket::Reenable(unsigned kind)
 {
-    if (FHSocket >= 0 && FSelected != 0 && HasWindow())
+    if (FHSocket != InvalidSocket && FSelected != 0 && HasWindow())
         WindowHandle()->ReenableSelect(FHSocket, kind);
 }
 
@@ -651,11 +647,11 @@ bool TCustomAsyncSocket::ResolveProto()
     if (!FProto.empty() && IsDigit(FProto[0])) {
         number = std::atoi(FProto.c_str());
     } else if (SameTextAscii(FProto, "tcp")) {
-        number = IPPROTO_TCP;
+        number = IpProtoTcp;
     } else if (SameTextAscii(FProto, "udp")) {
-        number = IPPROTO_UDP;
+        number = IpProtoUdp;
     } else if (SameTextAscii(FProto, "raw")) {
-        number = IPPROTO_RAW;
+        number = IpProtoRaw;
     } else if (FProto.empty()) {
         RaiseException("connect: Winsock Resolve Proto: Invalid Protocol.");
         return false;
@@ -666,7 +662,7 @@ bool TCustomAsyncSocket::ResolveProto()
         return false;
     }
     FProtoNumber = number;
-    FSocketType = number == IPPROTO_TCP ? SOCK_STREAM : number == IPPROTO_UDP ? SOCK_DGRAM : SOCK_RAW;
+    FSocketType = number == IpProtoTcp ? TSocketKind::Stream : number == IpProtoUdp ? TSocketKind::Datagram : TSocketKind::Raw;
     FProtoResolved = true;
     return true;
 }
@@ -687,7 +683,7 @@ bool TCustomAsyncSocket::ResolvePort(const std::string& port, std::uint16_t& num
         number = static_cast<std::uint16_t>(value);
         return true;
     }
-    const std::string proto = FProtoNumber == IPPROTO_UDP ? "udp" : "tcp";
+    const std::string proto = FProtoNumber == IpProtoUdp ? "udp" : "tcp";
     if (!LookupServicePort(port, proto, number)) {
         RaiseException("connect: Winsock Resolve Port: Cannot convert port '" + port + "' - " +
                            WSocketErrorText(WsaSERVICE_NOT_FOUND),
@@ -737,7 +733,7 @@ bool TCustomAsyncSocket::ResolveForConnect()
 
 void TCustomAsyncSocket::Connect()
 {
-    if ((FHSocket >= 0 && FState != wsClosed && FState != wsDnsLookup) || FConnectAfterLookup) {
+    if ((FHSocket != InvalidSocket && FState != wsClosed && FState != wsDnsLookup) || FConnectAfterLookup) {
         RaiseException("Connect: Socket already in use");
         return;
     }
@@ -778,15 +774,15 @@ void TCustomAsyncSocket::Connect()
 
 bool TCustomAsyncSocket::ApplyOptions()
 {
-    if (FSocketType != SOCK_STREAM)
+    if (FSocketType != TSocketKind::Stream)
         return true;
-    if (int err = SocketSetOption(FHSocket, SOL_SOCKET, SO_REUSEADDR, 1)) {
+    if (int err = SocketSetReuseAddress(FHSocket, true)) {
         SocketError("setsockopt(SO_REUSEADDR)", err);
         return false;
     }
     if (ComponentOptions.Contains(wsoTcpNoDelay)) {
         if (int err = SocketSetNoDelay(FHSocket, true)) {
-            SocketError("setsockopt(IPPROTO_TCP, TCP_NODELAY)", err);
+            SocketError("setsockopt(IpProtoTcp, TCP_NODELAY)", err);
             return false;
         }
     }
@@ -799,7 +795,7 @@ bool TCustomAsyncSocket::ApplyOptions()
         }
     }
     if (KeepAliveOnOff == wsKeepAliveOnSystem) {
-        if (int err = SocketSetOption(FHSocket, SOL_SOCKET, SO_KEEPALIVE, 1)) {
+        if (int err = SocketSetKeepAlive(FHSocket, true)) {
             SocketError("setsockopt(SO_KEEPALIVE)", err);
             return false;
         }
@@ -814,7 +810,7 @@ bool TCustomAsyncSocket::ApplyOptions()
 
 bool TCustomAsyncSocket::BindLocal()
 {
-    const bool v6 = FSin.Family() == AF_INET6;
+    const bool v6 = FSin.Family() == TAddressFamily::IPv6;
     const std::string& local = v6 ? FLocalAddr6 : FLocalAddr;
     const bool anyAddr = local == "0.0.0.0" || local == "::";
     if (FLocalPortNumber == 0 && anyAddr)
@@ -851,14 +847,14 @@ void TCustomAsyncSocket::StartConnect()
         FBufferHandler.DeleteAll();
         FPendingSendBytes = 0;
     }
-    if (FSocketType != SOCK_STREAM) {
+    if (FSocketType != TSocketKind::Stream) {
         SocketError("Connect (socket)", WsaESOCKTNOSUPPORT);
         return;
     }
     FSin.SetPort(FPortNumber);
     int err = 0;
     FHSocket = SocketOpen(FSin.Family(), FSocketType, FProtoNumber, err);
-    if (FHSocket < 0) {
+    if (FHSocket == InvalidSocket) {
         SocketError("Connect (socket)", err);
         return;
     }
@@ -866,8 +862,8 @@ void TCustomAsyncSocket::StartConnect()
     FSelected = 0;
     FConnectError = 0;
     FPeerError = 0;
-    SocketGetOption(FHSocket, SOL_SOCKET, SO_SNDBUF, FSndBufSize);
-    SocketGetOption(FHSocket, SOL_SOCKET, SO_RCVBUF, FRcvBufSize);
+    SocketSendBufferSize(FHSocket, FSndBufSize);
+    SocketReceiveBufferSize(FHSocket, FRcvBufSize);
     ChangeState(wsOpened);
     if (FState != wsOpened) {
         SocketError("Connect (Invalid operation in OnChangeState)", WsaEINVAL);
@@ -891,7 +887,7 @@ void TCustomAsyncSocket::StartConnect()
     if (err != 0) {
         // Reported from the message loop like a refusal that comes later.
         FConnectError = err;
-        PostMessage(FMsgReadiness, static_cast<std::uintptr_t>(FHSocket), PostedReadiness(FdError, FSerial));
+        PostMessage(FMsgReadiness, FHSocket, PostedReadiness(FdError, FSerial));
     }
 }
 
@@ -899,8 +895,8 @@ void TCustomAsyncSocket::StartConnect()
 
 void TCustomAsyncSocket::WMReadiness(const platform::TMessage& msg)
 {
-    const int fd = static_cast<int>(msg.WParam);
-    if (fd != FHSocket || FPaused)
+    const TSocketHandle socket = msg.WParam;
+    if (socket != FHSocket || FPaused)
         return;
     const auto tag = static_cast<std::uint64_t>(msg.LParam) >> SerialShift;
     if (tag != 0 && tag != SerialTag(FSerial))
@@ -911,7 +907,7 @@ void TCustomAsyncSocket::WMReadiness(const platform::TMessage& msg)
     if (connecting) {
         if (!(events & (FdWrite | FdError | FdHangUp)))
             return;
-        const int err = FConnectError != 0 ? FConnectError : SocketPendingError(fd);
+        const int err = FConnectError != 0 ? FConnectError : SocketPendingError(socket);
         FConnectError = 0;
         DoFdConnect(ErrCode16(err));
         if (err != 0 || !Current(serial))
@@ -928,7 +924,7 @@ void TCustomAsyncSocket::WMReadiness(const platform::TMessage& msg)
             return;
     }
     if (events & (FdHangUp | FdError)) {
-        int err = (events & FdError) ? SocketPendingError(fd) : 0;
+        int err = (events & FdError) ? SocketPendingError(socket) : 0;
         if (err == 0)
             err = FPeerError;
         DoFdClose(ErrCode16(err));
@@ -975,7 +971,7 @@ void TCustomAsyncSocket::DoFdWrite(std::uint16_t errCode)
 
 void TCustomAsyncSocket::DoFdClose(std::uint16_t errCode)
 {
-    if (FState == wsConnecting || FHSocket < 0)
+    if (FState == wsConnecting || FHSocket == InvalidSocket)
         return;
     const std::uint64_t serial = FSerial;
     if (FState != wsListening) {
@@ -1045,7 +1041,7 @@ bool TCustomAsyncSocket::TriggerDataAvailable(std::uint16_t errCode)
 
 void TCustomAsyncSocket::TriggerSessionConnected(std::uint16_t errCode)
 {
-    if (FCounter && FProtoNumber == IPPROTO_TCP && errCode == 0)
+    if (FCounter && FProtoNumber == IpProtoTcp && errCode == 0)
         FCounter->SetConnected();
     FBytesReceived = 0;
     FBytesSent = 0;
@@ -1077,7 +1073,7 @@ void TCustomAsyncSocket::TriggerChangeState(TSocketState oldState, TSocketState 
 
 int TCustomAsyncSocket::DoRecv(void* buffer, int length)
 {
-    if (FHSocket < 0) {
+    if (FHSocket == InvalidSocket) {
         FLastError = WsaENOTSOCK;
         return -1;
     }
@@ -1124,7 +1120,7 @@ std::string TCustomAsyncSocket::ReceiveText()
 
 int TCustomAsyncSocket::ReceivedCount()
 {
-    if (FHSocket < 0)
+    if (FHSocket == InvalidSocket)
         return 0;
     int err = 0;
     const int count = SocketReadable(FHSocket, err);
@@ -1147,7 +1143,7 @@ int TCustomAsyncSocket::Send(const void* data, int length)
     else
         length = 0;
     TryToSend();
-    if (FHSocket >= 0 && FAllSent)
+    if (FHSocket != InvalidSocket && FAllSent)
         PostWriteReady();
     return length;
 }
@@ -1171,7 +1167,7 @@ void TCustomAsyncSocket::PutDataInSendBuffer(const void* data, int length)
 
 void TCustomAsyncSocket::PostWriteReady()
 {
-    PostMessage(FMsgReadiness, static_cast<std::uintptr_t>(FHSocket), PostedReadiness(FdWrite, FSerial));
+    PostMessage(FMsgReadiness, FHSocket, PostedReadiness(FdWrite, FSerial));
 }
 
 bool TCustomAsyncSocket::FatalSendError(int errCode) const
@@ -1201,7 +1197,7 @@ void TCustomAsyncSocket::TryToSend()
             // below may queue more data or close the socket.
             std::lock_guard lock(FBufferHandler.Lock());
             const char* data = nullptr;
-            const int length = FHSocket < 0 ? 0 : FBufferHandler.Peek(data);
+            const int length = FHSocket == InvalidSocket ? 0 : FBufferHandler.Peek(data);
             if (length == 0) {
                 FAllSent = true;
                 break;
@@ -1274,7 +1270,7 @@ void TCustomAsyncSocket::Abort()
         FBufferHandler.DeleteAll();
         FPendingSendBytes = 0;
     }
-    if (FState == wsConnected && FProtoNumber == IPPROTO_TCP && FHSocket >= 0) {
+    if (FState == wsConnected && FProtoNumber == IpProtoTcp && FHSocket != InvalidSocket) {
         LingerOnOff = wsLingerOff;
         SocketSetLinger(FHSocket, false, 0);
     }
@@ -1283,7 +1279,7 @@ void TCustomAsyncSocket::Abort()
 
 void TCustomAsyncSocket::Shutdown(int how)
 {
-    if (FHSocket < 0)
+    if (FHSocket == InvalidSocket)
         return;
     Log("TCustomAsyncSocket.Shutdown " + std::to_string(how) + " handle=" + std::to_string(FHSocket));
     SocketShutdown(FHSocket, how);
@@ -1294,11 +1290,11 @@ void TCustomAsyncSocket::CloseHandle()
     if (HasWindow()) {
         // Notices the socket posted to itself go with the connection too.
         WindowHandle()->AsyncSelect(FHSocket, 0, 0);
-        WindowHandle()->RemoveMessages(FMsgReadiness, static_cast<std::uintptr_t>(FHSocket));
+        WindowHandle()->RemoveMessages(FMsgReadiness, FHSocket);
     }
     FSelected = 0;
     const int err = SocketClose(FHSocket);
-    FHSocket = -1;
+    FHSocket = InvalidSocket;
     if (err != 0 && !FDestroying)
         SocketError("Disconnect (closesocket)", err);
 }
@@ -1306,7 +1302,7 @@ void TCustomAsyncSocket::CloseHandle()
 void TCustomAsyncSocket::InternalClose(bool shutdown, std::uint16_t errCode)
 {
     CancelLookup(true);
-    if (FHSocket >= 0) {
+    if (FHSocket != InvalidSocket) {
         if (FState == wsClosed)
             return;
         if (shutdown && FState == wsConnected)
@@ -1317,7 +1313,7 @@ void TCustomAsyncSocket::InternalClose(bool shutdown, std::uint16_t errCode)
             FCloseInvoked = true;
             TriggerSessionClosed(errCode);
         }
-        if (FHSocket < 0) {
+        if (FHSocket == InvalidSocket) {
             try {
                 ResetToDefaults();
             } catch (...) {
@@ -1333,7 +1329,7 @@ void TCustomAsyncSocket::InternalClose(bool shutdown, std::uint16_t errCode)
 
 void TCustomAsyncSocket::FlushSendBuffer()
 {
-    while (FHSocket >= 0 && !SendChainEmpty()) {
+    while (FHSocket != InvalidSocket && !SendChainEmpty()) {
         TEventLoop::Current().WaitMessage(100);
         PumpMessages();
     }

@@ -143,7 +143,7 @@ public:
 
     // ---- properties
     TSocketState State() const { return FState; }
-    int Handle() const { return FHSocket; }
+    platform::TSocketHandle Handle() const { return FHSocket; }
     int LastError() const { return FLastError; }
     const std::string& Addr() const { return FAddr; }
     void SetAddr(const std::string& value);
@@ -257,7 +257,7 @@ protected:
     // Counts every socket that was opened, so that handlers can tell whether
     // the connection they ran for is still the current one.
     std::uint64_t Serial() const { return FSerial; }
-    bool Current(std::uint64_t serial) const { return FSerial == serial && FHSocket >= 0; }
+    bool Current(std::uint64_t serial) const { return FSerial == serial && FHSocket != platform::InvalidSocket; }
 
 private:
     struct TLookupSlot;
@@ -282,7 +282,7 @@ private:
                       const char* property);
     bool FatalSendError(int errCode) const;
 
-    int FHSocket = -1;
+    platform::TSocketHandle FHSocket = platform::InvalidSocket;
     std::uint64_t FSerial = 0;
     TSocketState FState = wsClosed;
     int FLastError = 0;
@@ -308,7 +308,7 @@ private:
     std::uint16_t FPortNumber = 0;
     std::uint16_t FLocalPortNumber = 0;
     int FProtoNumber = 6;
-    int FSocketType = 0;
+    platform::TSocketKind FSocketType = platform::TSocketKind::Stream;
     std::string FDestText;
 
     std::string FLookupResult;

@@ -665,7 +665,7 @@ void TCustomSslAsyncSocket::TryToSend()
         {
             std::lock_guard lock(FPlain.Lock());
             const char* data = nullptr;
-            length = Handle() < 0 ? 0 : FPlain.Peek(data);
+            length = Handle() == platform::InvalidSocket ? 0 : FPlain.Peek(data);
             if (length == 0)
                 break;
             if (FNetworkError != 0 || FCloseRequested) {
@@ -851,7 +851,7 @@ void TCustomSslAsyncSocket::Shutdown(int how)
 
 void TCustomSslAsyncSocket::SslCloseHandler(std::uint16_t errCode)
 {
-    if (State() == wsConnecting || Handle() < 0)
+    if (State() == wsConnecting || Handle() == platform::InvalidSocket)
         return;
     const std::uint64_t gen = FTlsGen;
     FCloseRequested = true;
@@ -1012,7 +1012,7 @@ void TCustomSslAsyncSocket::TriggerSslHandshakeDone(std::uint16_t errCode)
         }
         const int reason = ERR_GET_REASON(FLastSslError);
         code = static_cast<std::uint16_t>(reason != 0 ? reason : 1);
-    } else if (Handle() < 0) {
+    } else if (Handle() == platform::InvalidSocket) {
         code = 1;
     }
     FHandshakePhase = (code != 0 || !FSsl) ? 3 : 4;

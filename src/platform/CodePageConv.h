@@ -4,12 +4,8 @@
 
 namespace platform {
 
-// Code-page services on the C library's iconv. Code pages are Windows
-// code-page numbers; each is mapped to the iconv name of the same encoding.
-
-// iconv name of a code page ("CP1252", "ISO-8859-1", "UTF-7", ...); empty
-// when none is known.
-std::string IconvNameOfCodePage(unsigned codePage);
+// Code-page services on the system's converters (iconv, or Windows' own).
+// Code pages are Windows code-page numbers.
 
 // True when the code page can be converted here (iconv opens it).
 bool CodePageAvailable(unsigned codePage);

@@ -1,13 +1,10 @@
 #include "platform/EventLoop.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <ctime>
+#include "platform/Poller.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <climits>
 
 namespace platform {
 
@@ -17,44 +14,12 @@ namespace {
 // queue stays busy.
 constexpr unsigned PollEvery = 64;
 constexpr std::size_t InitialRing = 64;
-constexpr int MaxEventsPerPoll = 32;
 
 std::uint64_t MonotonicMs()
 {
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-}
-
-std::uint32_t EpollMask(unsigned events, bool ended)
-{
-    std::uint32_t mask = EPOLLONESHOT;
-    if (!ended)
-        mask |= EPOLLRDHUP;
-    if (events & FdRead)
-        mask |= EPOLLIN;
-    if (events & FdWrite)
-        mask |= EPOLLOUT;
-    return mask;
-}
-
-unsigned FdEvents(std::uint32_t epollEvents)
-{
-    unsigned events = 0;
-    if (epollEvents & EPOLLIN)
-        events |= FdRead;
-    if (epollEvents & EPOLLOUT)
-        events |= FdWrite;
-    if (epollEvents & EPOLLERR)
-        events |= FdError;
-    if (epollEvents & (EPOLLHUP | EPOLLRDHUP))
-        events |= FdHangUp;
-    return events;
-}
-
-[[noreturn]] void ThrowErrno(int err)
-{
-    throw EEventLoopError(SystemErrorFromErrno(err));
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
 }
 
 } // namespace
@@ -69,33 +34,12 @@ EEventLoopError::EEventLoopError(const SystemError& error)
 
 TEventLoop::TEventLoop(TPassKey)
     : FRing(InitialRing)
+    , FPoller(std::make_unique<TPoller>())
     , FThread(std::this_thread::get_id())
 {
-    FEpoll = epoll_create1(EPOLL_CLOEXEC);
-    if (FEpoll < 0)
-        ThrowErrno(errno);
-    FWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (FWake < 0) {
-        int err = errno;
-        close(FEpoll);
-        ThrowErrno(err);
-    }
-    epoll_event ev {};
-    ev.events = EPOLLIN;
-    ev.data.fd = FWake;
-    if (epoll_ctl(FEpoll, EPOLL_CTL_ADD, FWake, &ev) != 0) {
-        int err = errno;
-        close(FWake);
-        close(FEpoll);
-        ThrowErrno(err);
-    }
 }
 
-TEventLoop::~TEventLoop()
-{
-    close(FWake);
-    close(FEpoll);
-}
+TEventLoop::~TEventLoop() = default;
 
 std::shared_ptr<TEventLoop> TEventLoop::CurrentShared()
 {
@@ -187,7 +131,7 @@ bool TEventLoop::Post(TMessageWindow* target, const TMessage& message, EKind kin
         FWaiting = false;
     }
     if (wake)
-        WakeUp();
+        FPoller->Wake();
     return true;
 }
 
@@ -267,11 +211,12 @@ int TEventLoop::TimeoutLocked(int timeoutMs, std::uint64_t now) const
     return limit > INT_MAX ? -1 : static_cast<int>(limit);
 }
 
-// Turns due timers and ready descriptors into queued messages; sleeps up to
+// Turns due timers and ready sockets into queued messages; sleeps up to
 // timeoutMs when nothing is queued.
 void TEventLoop::Poll(int timeoutMs)
 {
     int timeout = 0;
+    FPollItems.clear();
     {
         std::lock_guard lock(FLock);
         std::uint64_t now = FTimers.empty() ? 0 : MonotonicMs();
@@ -280,76 +225,44 @@ void TEventLoop::Poll(int timeoutMs)
             timeout = TimeoutLocked(timeoutMs, now);
             FWaiting = timeout != 0;
         }
-        if (timeout == 0 && FWatches.empty())
+        for (const auto& [socket, watch] : FWatches)
+            if (watch.Listening)
+                FPollItems.push_back(TPollItem {socket, watch.Armed, !watch.Ended, 0});
+        if (timeout == 0 && FPollItems.empty())
             return;
     }
-    epoll_event events[MaxEventsPerPoll];
-    int n = epoll_wait(FEpoll, events, MaxEventsPerPoll, timeout);
+    FPoller->Wait(FPollItems, timeout);
     std::lock_guard lock(FLock);
     FWaiting = false;
-    for (int i = 0; i < n; ++i) {
-        int fd = events[i].data.fd;
-        if (fd == FWake) {
-            DrainWake();
-            continue;
-        }
-        ReportLocked(fd, events[i].events);
-    }
+    for (const TPollItem& item : FPollItems)
+        if (item.Ready != 0)
+            ReportLocked(item.Socket, item.Ready);
     if (!FTimers.empty())
         QueueDueTimersLocked(MonotonicMs());
 }
 
-// The descriptor is disabled once it has reported (one-shot); it is armed
-// again for the kinds still to be reported, and for hang-up until that came.
-void TEventLoop::ReportLocked(int fd, std::uint32_t epollEvents)
+// A socket rests once it has reported (one-shot); it listens again for the
+// kinds still to be reported, and for hang-up until that came.
+void TEventLoop::ReportLocked(TSocketHandle socket, unsigned ready)
 {
-    auto it = FWatches.find(fd);
+    auto it = FWatches.find(socket);
     if (it == FWatches.end())
         return;
     TFdWatch& watch = it->second;
-    unsigned ready = FdEvents(epollEvents);
+    watch.Listening = false;
     unsigned deliver = ready & watch.Armed;
     if (!watch.Ended)
         deliver |= ready & (FdError | FdHangUp);
     if (deliver == 0)
-        return; // a lasting error or hang-up already reported: stay disabled
+        return; // a lasting error or hang-up already reported: stay at rest
     watch.Armed &= ~deliver;
     watch.Ended = watch.Ended || (deliver & (FdError | FdHangUp)) != 0;
     TMessage ready_message;
     ready_message.Msg = watch.Msg;
-    ready_message.WParam = static_cast<std::uintptr_t>(fd);
+    ready_message.WParam = socket;
     ready_message.LParam = static_cast<std::intptr_t>(deliver | (ready & (FdError | FdHangUp)));
     PushLocked(TEntry { watch.Window, ready_message, EKind::Readiness });
-    if (watch.Armed != 0 || !watch.Ended)
-        ArmLocked(fd, watch, EPOLL_CTL_MOD);
-}
-
-int TEventLoop::ArmLocked(int fd, const TFdWatch& watch, int op)
-{
-    epoll_event ev {};
-    ev.events = EpollMask(watch.Armed, watch.Ended);
-    ev.data.fd = fd;
-    if (epoll_ctl(FEpoll, op, fd, &ev) == 0)
-        return 0;
-    // A descriptor closed and reopened under the same number left the set.
-    if (op == EPOLL_CTL_MOD && errno == ENOENT && epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) == 0)
-        return 0;
-    return errno;
-}
-
-void TEventLoop::DrainWake()
-{
-    std::uint64_t value = 0;
-    while (read(FWake, &value, sizeof value) > 0) {
-    }
-}
-
-void TEventLoop::WakeUp()
-{
-    std::uint64_t one = 1;
-    // EAGAIN means the counter is already far from zero: the loop wakes anyway.
-    while (write(FWake, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    watch.Listening = watch.Armed != 0 || !watch.Ended;
 }
 
 void TEventLoop::ForgetWindow(TMessageWindow* window)
@@ -358,14 +271,7 @@ void TEventLoop::ForgetWindow(TMessageWindow* window)
     window->FAlive = false;
     RemoveLocked([window](const TEntry& e) { return e.Target == window; });
     std::erase_if(FTimers, [window](const TTimer& t) { return t.Window == window; });
-    for (auto it = FWatches.begin(); it != FWatches.end();) {
-        if (it->second.Window == window) {
-            epoll_ctl(FEpoll, EPOLL_CTL_DEL, it->first, nullptr);
-            it = FWatches.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    std::erase_if(FWatches, [window](const auto& entry) { return entry.second.Window == window; });
 }
 
 bool TEventLoop::SetTimer(TMessageWindow* window, std::uintptr_t id, std::uint32_t intervalMs)
@@ -385,7 +291,7 @@ bool TEventLoop::SetTimer(TMessageWindow* window, std::uintptr_t id, std::uint32
     bool wake = FWaiting;
     FWaiting = false;
     if (wake)
-        WakeUp();
+        FPoller->Wake();
     return true;
 }
 
@@ -406,41 +312,36 @@ std::size_t TEventLoop::TimerCount(const TMessageWindow* window) const
         std::count_if(FTimers.begin(), FTimers.end(), [window](const TTimer& t) { return t.Window == window; }));
 }
 
-int TEventLoop::AsyncSelect(TMessageWindow* window, int fd, std::uint32_t msg, unsigned events)
+int TEventLoop::AsyncSelect(TMessageWindow* window, TSocketHandle socket, std::uint32_t msg, unsigned events)
 {
     std::lock_guard lock(FLock);
-    auto it = FWatches.find(fd);
     if (events == 0) {
-        if (it == FWatches.end())
+        if (FWatches.erase(socket) == 0)
             return 0;
-        epoll_ctl(FEpoll, EPOLL_CTL_DEL, fd, nullptr);
-        FWatches.erase(it);
         RemoveLocked([&](const TEntry& e) {
-            return e.Kind == EKind::Readiness && e.Target == window && e.Message.WParam == static_cast<std::uintptr_t>(fd);
+            return e.Kind == EKind::Readiness && e.Target == window && e.Message.WParam == socket;
         });
         return 0;
     }
     if (!window->FAlive)
-        return EBADF;
-    TFdWatch watch { window, msg, events, events, false };
-    if (int err = ArmLocked(fd, watch, it == FWatches.end() ? EPOLL_CTL_ADD : EPOLL_CTL_MOD))
-        return err;
-    FWatches[fd] = watch;
+        return WsaEBADF;
+    FWatches[socket] = TFdWatch { window, msg, events, events, false, true };
     return 0;
 }
 
-int TEventLoop::ReenableSelect(TMessageWindow* window, int fd, unsigned events)
+int TEventLoop::ReenableSelect(TMessageWindow* window, TSocketHandle socket, unsigned events)
 {
     std::lock_guard lock(FLock);
-    auto it = FWatches.find(fd);
+    auto it = FWatches.find(socket);
     if (it == FWatches.end() || it->second.Window != window)
-        return ENOENT;
+        return WsaEINVAL;
     TFdWatch& watch = it->second;
     unsigned more = events & watch.Mask & ~watch.Armed;
     if (more == 0)
         return 0;
     watch.Armed |= more;
-    return ArmLocked(fd, watch, EPOLL_CTL_MOD);
+    watch.Listening = true;
+    return 0;
 }
 
 // ------------------------------------------------------------ TMessageWindow
@@ -495,14 +396,14 @@ std::size_t TMessageWindow::TimerCount() const
     return FLoop->TimerCount(this);
 }
 
-int TMessageWindow::AsyncSelect(int fd, std::uint32_t msg, unsigned events)
+int TMessageWindow::AsyncSelect(TSocketHandle socket, std::uint32_t msg, unsigned events)
 {
-    return FLoop->AsyncSelect(this, fd, msg, events);
+    return FLoop->AsyncSelect(this, socket, msg, events);
 }
 
-int TMessageWindow::ReenableSelect(int fd, unsigned events)
+int TMessageWindow::ReenableSelect(TSocketHandle socket, unsigned events)
 {
-    return FLoop->ReenableSelect(this, fd, events);
+    return FLoop->ReenableSelect(this, socket, events);
 }
 
 void TMessageWindow::Destroy()

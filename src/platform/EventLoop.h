@@ -8,6 +8,7 @@
 // Window timers and descriptor readiness are turned into queued messages too, so
 // they share the order and the removal rules of posted messages.
 
+#include "platform/Sockets.h"
 #include "platform/SystemError.h"
 
 #include <cstddef>
@@ -36,7 +37,7 @@ struct TMessage {
 };
 
 // Readiness kinds asked for with AsyncSelect. A readiness message carries the
-// descriptor in WParam and the kinds that are ready in LParam (FdError and
+// socket in WParam and the kinds that are ready in LParam (FdError and
 // FdHangUp are always reported, asked for or not).
 enum TFdEvent : unsigned {
     FdRead = 1,
@@ -54,6 +55,8 @@ public:
 };
 
 class TMessageWindow;
+class TPoller;
+struct TPollItem;
 
 // One message taken from the queue. Window is empty for a thread message (quit).
 struct TQueuedMessage {
@@ -107,6 +110,9 @@ private:
         unsigned Mask = 0;  // kinds selected
         unsigned Armed = 0; // kinds that may be reported now
         bool Ended = false; // error or hang-up reported
+        // Watched by the system; a report stops the watch until the socket
+        // is armed again, so a lasting condition is not reported over and over.
+        bool Listening = true;
     };
     struct TTimer {
         TMessageWindow* Window = nullptr;
@@ -127,17 +133,14 @@ private:
     TTimer* FindTimerLocked(const TMessageWindow* window, std::uintptr_t id);
 
     void Poll(int timeoutMs);
-    void DrainWake();
-    void WakeUp();
 
     // Called by TMessageWindow.
     void ForgetWindow(TMessageWindow* window);
     bool SetTimer(TMessageWindow* window, std::uintptr_t id, std::uint32_t intervalMs);
     bool KillTimer(TMessageWindow* window, std::uintptr_t id);
-    int AsyncSelect(TMessageWindow* window, int fd, std::uint32_t msg, unsigned events);
-    int ReenableSelect(TMessageWindow* window, int fd, unsigned events);
-    int ArmLocked(int fd, const TFdWatch& watch, int op);
-    void ReportLocked(int fd, std::uint32_t epollEvents);
+    int AsyncSelect(TMessageWindow* window, TSocketHandle socket, std::uint32_t msg, unsigned events);
+    int ReenableSelect(TMessageWindow* window, TSocketHandle socket, unsigned events);
+    void ReportLocked(TSocketHandle socket, unsigned ready);
     std::size_t TimerCount(const TMessageWindow* window) const;
 
     mutable std::mutex FLock;
@@ -146,10 +149,10 @@ private:
     std::size_t FCount = 0;
     bool FWaiting = false;
     unsigned FSincePoll = 0;
-    std::unordered_map<int, TFdWatch> FWatches;
+    std::unordered_map<TSocketHandle, TFdWatch> FWatches;
     std::vector<TTimer> FTimers;
-    int FEpoll = -1;
-    int FWake = -1;
+    std::unique_ptr<TPoller> FPoller;
+    std::vector<TPollItem> FPollItems; // loop thread only
     std::thread::id FThread;
 };
 
@@ -182,14 +185,14 @@ public:
     bool KillTimer(std::uintptr_t id);
     std::size_t TimerCount() const;
 
-    // Readiness of fd as message msg, the way WSAAsyncSelect reports it: each
-    // asked-for kind (FdRead, FdWrite) is reported once and then rests until
-    // ReenableSelect asks for it again (after a read, or after a write that
-    // would block); FdError and FdHangUp are reported once per selection.
-    // events 0 cancels and drops queued readiness messages of fd; cancel
-    // before closing fd. Returns 0 or an errno value.
-    int AsyncSelect(int fd, std::uint32_t msg, unsigned events);
-    int ReenableSelect(int fd, unsigned events);
+    // Readiness of a socket as message msg, the way WSAAsyncSelect reports
+    // it: each asked-for kind (FdRead, FdWrite) is reported once and then
+    // rests until ReenableSelect asks for it again (after a read, or after a
+    // write that would block); FdError and FdHangUp are reported once per
+    // selection. events 0 cancels and drops queued readiness messages of the
+    // socket; cancel before closing it. Returns 0 or a Windows Sockets number.
+    int AsyncSelect(TSocketHandle socket, std::uint32_t msg, unsigned events);
+    int ReenableSelect(TSocketHandle socket, unsigned events);
 
     // Stops all delivery: queued messages, timers and selections go. Idempotent,
     // safe inside the window's own dispatch.

@@ -1,56 +1,24 @@
 #include "platform/Files.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-// Writes all bytes, retrying short writes and interrupts.
-std::optional<SystemError> WriteAll(int fd, const char* p, size_t left)
+SystemError NotOpen()
 {
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return SystemErrorFromErrno(errno);
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return std::nullopt;
+    return SystemErrorFromErrno(EBADF);
 }
 
 } // namespace
 
-bool FileExists(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-bool DirectoryExists(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::optional<SystemError> CreateEmptyFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return SystemErrorFromErrno(errno);
-    ::close(fd);
-    return std::nullopt;
-}
-
-bool DeleteFileAt(const std::string& path)
-{
-    return ::unlink(path.c_str()) == 0;
+    TFile file;
+    if (auto err = file.Open(path, TFile::TMode::Create))
+        return err;
+    return file.Close();
 }
 
 std::vector<std::string> SplitTextLines(const std::string& text)
@@ -74,25 +42,20 @@ std::vector<std::string> SplitTextLines(const std::string& text)
 
 std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return SystemErrorFromErrno(errno);
+    TFile file;
+    if (auto err = file.Open(path, TFile::TMode::Read))
+        return err;
     std::string text;
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            auto err = SystemErrorFromErrno(errno);
-            ::close(fd);
+        std::size_t got = 0;
+        if (auto err = file.Read(buf, sizeof buf, got))
             return err;
-        }
-        if (n == 0)
+        text.append(buf, got);
+        if (got < sizeof buf)
             break;
-        text.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
+    file.Close();
     lines = SplitTextLines(text);
     return std::nullopt;
 }
@@ -105,27 +68,21 @@ TAppendFile::~TAppendFile()
 std::optional<SystemError> TAppendFile::Open(const std::string& path)
 {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        return SystemErrorFromErrno(errno);
-    return std::nullopt;
+    return file_.Open(path, TFile::TMode::Append);
 }
 
 std::optional<SystemError> TAppendFile::WriteLine(const std::string& line)
 {
-    if (fd_ < 0)
-        return SystemErrorFromErrno(EBADF);
+    if (!file_.IsOpen())
+        return NotOpen();
     // One write per line, so concurrent appenders never interleave within it.
     const std::string data = line + "\r\n";
-    return WriteAll(fd_, data.data(), data.size());
+    return file_.Write(data.data(), data.size());
 }
 
 void TAppendFile::Close()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
+    file_.Close();
 }
 
 EFileStreamError::EFileStreamError(const std::string& action, const std::string& path, const SystemError& error)
@@ -136,26 +93,21 @@ EFileStreamError::EFileStreamError(const std::string& action, const std::string&
 TBufferedFileStream::TBufferedFileStream(const std::string& path, std::size_t bufferSize)
     : path_(path), bufferSize_(bufferSize == 0 ? 1 : bufferSize)
 {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        throw EFileStreamError("create", path, SystemErrorFromErrno(errno));
+    if (auto err = file_.Open(path, TFile::TMode::Create))
+        throw EFileStreamError("create", path, *err);
     buffer_.reserve(bufferSize_);
 }
 
-TBufferedFileStream::~TBufferedFileStream()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+TBufferedFileStream::~TBufferedFileStream() = default;
 
 void TBufferedFileStream::Write(std::string_view data)
 {
-    if (fd_ < 0)
-        throw EFileStreamError("write to", path_, SystemErrorFromErrno(EBADF));
+    if (!file_.IsOpen())
+        throw EFileStreamError("write to", path_, NotOpen());
     if (buffer_.size() + data.size() > bufferSize_)
         Flush();
     if (data.size() >= bufferSize_) {
-        if (auto err = WriteAll(fd_, data.data(), data.size()))
+        if (auto err = file_.Write(data.data(), data.size()))
             throw EFileStreamError("write to", path_, *err);
         return;
     }
@@ -166,7 +118,7 @@ void TBufferedFileStream::Flush()
 {
     if (buffer_.empty())
         return;
-    auto err = WriteAll(fd_, buffer_.data(), buffer_.size());
+    auto err = file_.Write(buffer_.data(), buffer_.size());
     buffer_.clear();
     if (err)
         throw EFileStreamError("write to", path_, *err);
@@ -174,13 +126,12 @@ void TBufferedFileStream::Flush()
 
 void TBufferedFileStream::Close()
 {
-    if (fd_ < 0)
+    if (!file_.IsOpen())
         return;
-    std::optional<SystemError> err = WriteAll(fd_, buffer_.data(), buffer_.size());
+    std::optional<SystemError> err = file_.Write(buffer_.data(), buffer_.size());
     buffer_.clear();
-    if (::close(fd_) != 0 && !err)
-        err = SystemErrorFromErrno(errno);
-    fd_ = -1;
+    if (auto closeErr = file_.Close(); closeErr && !err)
+        err = closeErr;
     if (err)
         throw EFileStreamError("write to", path_, *err);
 }

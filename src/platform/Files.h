@@ -2,6 +2,7 @@
 #include "platform/SystemError.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -9,6 +10,38 @@
 #include <vector>
 
 namespace platform {
+
+// How others may use a file while it is open: the sharing modes of Windows
+// (compatibility, exclusive, deny write, deny read, deny none). Systems
+// without mandatory sharing open the file whatever the mode says.
+enum class TFileShare { Compat, Exclusive, DenyWrite, DenyRead, DenyNone };
+
+// An open file of the system, closed with the object.
+class TFile {
+public:
+    enum class TMode {
+        Read,   // an existing file
+        Append, // writes go to the end; created when missing
+        Create, // a new, empty file, replacing one that exists
+    };
+
+    TFile() = default;
+    ~TFile();
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+
+    std::optional<SystemError> Open(const std::string& path, TMode mode, TFileShare share = TFileShare::DenyNone);
+    bool IsOpen() const { return FHandle != NoHandle; }
+    // Reads up to n bytes, fewer only at the end of the file; got is what came.
+    std::optional<SystemError> Read(char* buffer, std::size_t n, std::size_t& got);
+    // Writes all bytes, with one system call where the system allows.
+    std::optional<SystemError> Write(const char* data, std::size_t n);
+    std::optional<SystemError> Close();
+
+private:
+    static constexpr std::intptr_t NoHandle = -1;
+    std::intptr_t FHandle = NoHandle;
+};
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
@@ -39,10 +72,10 @@ public:
     // Writes the bytes followed by CR LF.
     std::optional<SystemError> WriteLine(const std::string& line);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
 
 private:
-    int fd_ = -1;
+    TFile file_;
 };
 
 // A failure of TBufferedFileStream; the message names the file.
@@ -71,7 +104,7 @@ private:
     void Flush();
 
     std::string path_;
-    int fd_ = -1;
+    TFile file_;
     std::string buffer_;
     std::size_t bufferSize_;
 };

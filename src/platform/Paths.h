@@ -3,8 +3,9 @@
 
 namespace platform {
 
-// The directory separator of this platform, where the design uses a backslash.
-inline constexpr char PathDelim = '/';
+// The directory separator of this platform, where the design uses a
+// backslash (a slash is taken as one too on Windows).
+extern const char PathDelim;
 
 // Directory of the running program file, without a trailing separator.
 std::string ProgramDir();
@@ -15,7 +16,7 @@ bool IsAbsolutePath(const std::string& path);
 
 // The file name of a path without its directory, and the directory with
 // its trailing separator (empty when there is none). Only this platform's
-// separators divide a path: elsewhere a backslash is part of a name.
+// separators divide a path: on Linux a backslash is part of a name.
 std::string FileNameOfPath(const std::string& path);
 std::string DirectoryOfPath(const std::string& path);
 

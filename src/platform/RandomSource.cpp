@@ -1,10 +1,10 @@
 #include "platform/RandomSource.h"
 
+#include "platform/System.h"
+
 #include <openssl/evp.h>
-#include <sys/random.h>
 
 #include <cstring>
-#include <ctime>
 #include <mutex>
 
 namespace platform {
@@ -19,17 +19,15 @@ std::uint32_t LittleEndianAt(const std::array<unsigned char, 16>& bytes, std::si
            static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
-// MD5 over the nanosecond counter and, when the system gives them, 8 bytes
-// of cryptographic randomness.
+// MD5 over the high-resolution counter and, when the system gives them, 8
+// bytes of cryptographic randomness.
 std::array<unsigned char, 16> SeedDigest()
 {
     unsigned char input[16] {};
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const std::uint64_t counter = static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+    const std::uint64_t counter = PerformanceCounter();
     std::memcpy(input, &counter, sizeof counter);
     std::size_t size = sizeof counter;
-    if (getrandom(input + size, 8, GRND_NONBLOCK) == 8)
+    if (SystemRandomBytes(input + size, 8))
         size += 8;
     std::array<unsigned char, 16> digest {};
     unsigned int digestSize = 0;

@@ -1,12 +1,9 @@
 #include "platform/Resolver.h"
 
 #include "platform/Sockets.h"
-
-#include <netdb.h>
-#include <netinet/in.h>
+#include "platform/System.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -17,21 +14,12 @@ namespace platform {
 
 namespace {
 
-int SystemFamily(TLookupFamily family)
-{
-    switch (family) {
-    case TLookupFamily::IPv4: return AF_INET;
-    case TLookupFamily::IPv6: return AF_INET6;
-    default: return AF_UNSPEC;
-    }
-}
-
 // IPv4 first or IPv6 first, each group in the system's order.
 void OrderByFamily(std::vector<TSockAddr>& addresses, TLookupFamily family)
 {
     if (family != TLookupFamily::AnyIPv4First && family != TLookupFamily::AnyIPv6First)
         return;
-    const int first = family == TLookupFamily::AnyIPv4First ? AF_INET : AF_INET6;
+    const TAddressFamily first = family == TLookupFamily::AnyIPv4First ? TAddressFamily::IPv4 : TAddressFamily::IPv6;
     std::stable_partition(addresses.begin(), addresses.end(),
                           [first](const TSockAddr& a) { return a.Family() == first; });
 }
@@ -89,28 +77,10 @@ void RunResolver(std::shared_ptr<TResolverState> state)
 TLookupResult ResolveHost(const std::string& host, TLookupFamily family)
 {
     TLookupResult result;
-    addrinfo hints {};
-    hints.ai_family = SystemFamily(family);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* list = nullptr;
-    errno = 0;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-    if (rc != 0) {
-        result.Error = WsaErrorFromLookup(rc, errno);
-        return result;
-    }
     std::vector<TSockAddr> addresses;
-    for (const addrinfo* item = list; item; item = item->ai_next) {
-        if (item->ai_family != AF_INET && item->ai_family != AF_INET6)
-            continue;
-        TSockAddr addr;
-        std::copy_n(reinterpret_cast<const char*>(item->ai_addr), item->ai_addrlen,
-                    reinterpret_cast<char*>(&addr.Storage));
-        addr.Length = item->ai_addrlen;
-        addresses.push_back(addr);
-    }
-    ::freeaddrinfo(list);
+    result.Error = SystemLookup(host, family, addresses);
+    if (result.Error != 0)
+        return result;
     OrderByFamily(addresses, family);
     for (const TSockAddr& addr : addresses) {
         std::string text = AddressText(addr);

@@ -1,14 +1,14 @@
 #pragma once
-// Thin layer over the system's BSD sockets for the asynchronous socket:
-// non-blocking TCP descriptors, address texts, service and protocol names,
-// and the mapping of system error numbers to the Windows Sockets numbers the
-// upper layers report (10061 for a refused connection and so on).
+// Thin layer over the system's sockets for the asynchronous socket:
+// non-blocking TCP sockets, address texts, service and protocol names, and
+// the Windows Sockets error numbers the upper layers report (10061 for a
+// refused connection and so on), whatever the system's own numbers are.
 //
 // Every call that can fail returns the failure as such a number (0 for
 // success); none of them raises.
 
-#include <sys/socket.h>
-
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +26,8 @@ constexpr int WsaEPROTONOSUPPORT = 10043;
 constexpr int WsaESOCKTNOSUPPORT = 10044;
 constexpr int WsaEAFNOSUPPORT = 10047;
 constexpr int WsaEADDRINUSE = 10048;
+constexpr int WsaEADDRNOTAVAIL = 10049;
+constexpr int WsaENETDOWN = 10050;
 constexpr int WsaENETUNREACH = 10051;
 constexpr int WsaECONNABORTED = 10053;
 constexpr int WsaECONNRESET = 10054;
@@ -34,6 +36,7 @@ constexpr int WsaENOTCONN = 10057;
 constexpr int WsaESHUTDOWN = 10058;
 constexpr int WsaETIMEDOUT = 10060;
 constexpr int WsaECONNREFUSED = 10061;
+constexpr int WsaEHOSTDOWN = 10064;
 constexpr int WsaEHOSTUNREACH = 10065;
 constexpr int WsaNOTINITIALISED = 10093;
 constexpr int WsaSERVICE_NOT_FOUND = 10108;
@@ -42,20 +45,29 @@ constexpr int WsaTRY_AGAIN = 11002;
 constexpr int WsaNO_RECOVERY = 11003;
 constexpr int WsaNO_DATA = 11004;
 
-// errno -> Windows Sockets number; 0 stays 0, an errno without counterpart
-// is returned unchanged (it then reads as "Not a Winsocket error").
-int WsaErrorFromErrno(int err);
-// getaddrinfo's result -> Windows Sockets number (EAI_SYSTEM uses sysErrno).
-int WsaErrorFromLookup(int gaiError, int sysErrno);
+// A socket of the system: a descriptor number here, a pointer-sized handle
+// on Windows; both fit the word a posted message carries.
+using TSocketHandle = std::uintptr_t;
+inline constexpr TSocketHandle InvalidSocket = ~TSocketHandle {0};
 
-// A socket address of either family.
+enum class TAddressFamily { Unspecified, IPv4, IPv6 };
+enum class TSocketKind { Stream, Datagram, Raw };
+
+// IP protocol numbers; the same on every system.
+constexpr int IpProtoTcp = 6;
+constexpr int IpProtoUdp = 17;
+constexpr int IpProtoRaw = 255;
+
+// A socket address of either family, in the system's own layout.
 struct TSockAddr {
-    sockaddr_storage Storage {};
-    socklen_t Length = 0;
+    alignas(8) std::array<unsigned char, 128> Storage {};
+    int Length = 0;
 
-    int Family() const { return Storage.ss_family; }
+    TAddressFamily Family() const;
     std::uint16_t Port() const;
     void SetPort(std::uint16_t port);
+    // 255.255.255.255
+    bool IsIPv4Broadcast() const;
 };
 
 // "a.b.c.d": exactly four decimal parts of at most 255, blanks allowed around
@@ -71,35 +83,59 @@ bool LookupServicePort(const std::string& name, const std::string& proto, std::u
 // Protocol number of a protocol name from the system's database.
 bool LookupProtocolNumber(const std::string& name, int& number);
 
-// A non-blocking, close-on-exec socket; -1 with err set on failure.
-int SocketOpen(int family, int type, int protocol, int& err);
-// Closes a descriptor; the return is the error of close (normally 0).
-int SocketClose(int fd);
+// The Windows Sockets number of the last failed socket call of this thread.
+int LastSocketError();
+
+// A non-blocking socket that no child process inherits; InvalidSocket with
+// err set on failure.
+TSocketHandle SocketOpen(TAddressFamily family, TSocketKind kind, int protocol, int& err);
+// Closes a socket; the return is the error of the close (normally 0).
+int SocketClose(TSocketHandle socket);
 // 0 when the connection is established or under way (WsaEWOULDBLOCK is
 // returned as 0 too, with inProgress set), else the error.
-int SocketConnect(int fd, const TSockAddr& addr, bool& inProgress);
-int SocketBind(int fd, const TSockAddr& addr);
-int SocketLocalAddress(int fd, TSockAddr& addr);
-int SocketPeerAddress(int fd, TSockAddr& addr);
+int SocketConnect(TSocketHandle socket, const TSockAddr& addr, bool& inProgress);
+int SocketBind(TSocketHandle socket, const TSockAddr& addr);
+int SocketLocalAddress(TSocketHandle socket, TSockAddr& addr);
+int SocketPeerAddress(TSocketHandle socket, TSockAddr& addr);
 // how: 0 receive, 1 send, 2 both.
-int SocketShutdown(int fd, int how);
+int SocketShutdown(TSocketHandle socket, int how);
 // Never raises SIGPIPE. Bytes written, or -1 with err set.
-long SocketSend(int fd, const void* data, std::size_t length, bool outOfBand, int& err);
+long SocketSend(TSocketHandle socket, const void* data, std::size_t length, bool outOfBand, int& err);
 // Bytes read (0 at the end of the stream), or -1 with err set.
-long SocketRecv(int fd, void* data, std::size_t length, int& err);
+long SocketRecv(TSocketHandle socket, void* data, std::size_t length, int& err);
 // Bytes readable now, or -1 with err set.
-int SocketReadable(int fd, int& err);
-// The pending error of the socket (a finished connect), cleared by reading.
-int SocketPendingError(int fd);
-int SocketSetOption(int fd, int level, int name, int value);
-int SocketGetOption(int fd, int level, int name, int& value);
-// seconds: linger time; on false switches lingering off.
-int SocketSetLinger(int fd, bool on, int seconds);
+int SocketReadable(TSocketHandle socket, int& err);
+// The pending error of the socket (a finished connect, a reset by the
+// peer), cleared by reading.
+int SocketPendingError(TSocketHandle socket);
+int SocketSetReuseAddress(TSocketHandle socket, bool on);
+int SocketSetKeepAlive(TSocketHandle socket, bool on);
 // Keep-alive with the first probe after timeMs and probes every intervalMs.
-int SocketSetKeepAliveValues(int fd, int timeMs, int intervalMs);
-int SocketSetNoDelay(int fd, bool on);
+int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs);
+int SocketSetNoDelay(TSocketHandle socket, bool on);
+// seconds: linger time; on false switches lingering off.
+int SocketSetLinger(TSocketHandle socket, bool on, int seconds);
+int SocketSendBufferSize(TSocketHandle socket, int& size);
+int SocketReceiveBufferSize(TSocketHandle socket, int& size);
 
-// Descriptors the process has open now (for leak checks).
+// For servers (the tests' among them): listening, and a blocking accept
+// whose socket is blocking too.
+int SocketListen(TSocketHandle socket, int backlog);
+TSocketHandle SocketAccept(TSocketHandle listener, int& err);
+// Waits up to timeoutMs for the socket to become readable (a connection to
+// accept, data, the end of the stream, an error) or writable (a connect
+// that ended); false on time-out.
+bool SocketWaitReadable(TSocketHandle socket, int timeoutMs);
+bool SocketWaitWritable(TSocketHandle socket, int timeoutMs);
+// A blocking receive gives up after timeoutMs.
+int SocketSetReceiveTimeout(TSocketHandle socket, int timeoutMs);
+// Writes to a socket whose peer has gone end in an error instead of a
+// signal that ends the process, also for libraries that write to sockets
+// themselves (OpenSSL's socket BIO in servers).
+void IgnoreBrokenPipeSignal();
+
+// Sockets and files the process has open now (for leak checks); -1 when
+// the system cannot tell.
 int OpenDescriptorCount();
 
 } // namespace platform

@@ -1,25 +1,11 @@
 #include "platform/SystemError.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <cxxabi.h>
 #include <memory>
 #include <typeinfo>
 
 namespace platform {
-
-SystemError SystemErrorFromErrno(int err)
-{
-    SystemError e;
-    e.Code = err;
-    const char* name = strerrorname_np(err);
-    if (name)
-        e.Name = name;
-    else
-        e.Name.append("E").append(std::to_string(err));
-    e.Message = std::strerror(err);
-    return e;
-}
 
 std::string ExceptionClassName(const std::exception& e)
 {

@@ -99,9 +99,8 @@ std::unique_ptr<mime::TBufferedReadStream> TAttachmentReader::OpenStream(const T
         path_.clear();
         return std::make_unique<mime::TBufferedReadStream>(std::move(supplied));
     }
-    // Share modes have no counterpart here: the file is simply opened for reading.
     path_ = path;
-    return mime::OpenBufferedFile(path);
+    return mime::OpenBufferedFile(path, host.FileShare ? host.FileShare() : platform::TFileShare::DenyWrite);
 }
 
 TOpenOutcome TAttachmentReader::Open(const TComposerHost& host, int idx, const std::string& eventName,

@@ -63,6 +63,8 @@ struct TComposerHost {
     // bytes of content that is not produced line by line.
     std::function<bool()> SizeOnly;
     std::function<void(std::int64_t bytes)> AddSize;
+    // The sharing mode attachment and image files are opened with.
+    std::function<platform::TFileShare()> FileShare;
 };
 
 } // namespace smtp

@@ -4,6 +4,21 @@
 
 namespace smtp {
 
+namespace {
+
+platform::TFileShare FileShareOf(TSmtpShareMode mode)
+{
+    switch (mode) {
+    case smtpShareCompat: return platform::TFileShare::Compat;
+    case smtpShareExclusive: return platform::TFileShare::Exclusive;
+    case smtpShareDenyRead: return platform::TFileShare::DenyRead;
+    case smtpShareDenyNone: return platform::TFileShare::DenyNone;
+    default: return platform::TFileShare::DenyWrite;
+    }
+}
+
+} // namespace
+
 TSmtpSender::TSmtpSender() { BindHost(); }
 
 void TSmtpSender::BindHost()
@@ -46,6 +61,7 @@ void TSmtpSender::BindHost()
     FHost.Abort = [this] { Abort(); };
     FHost.SizeOnly = [this] { return CalculatingSize(); };
     FHost.AddSize = [this](std::int64_t bytes) { AddMessageSize(bytes); };
+    FHost.FileShare = [this] { return FileShareOf(ShareMode()); };
 }
 
 void TSmtpSender::SetEmailFiles(const std::vector<std::string>& files) { AssignExistingFiles(FEmailFiles, files); }

@@ -9,18 +9,25 @@ import pytest
 BIN = os.environ.get("PLONEMAIL_BIN", os.path.join(os.path.dirname(__file__), "../../build/plonemail"))
 SCRAMBLE_BIN = os.environ.get(
     "PLONEMAIL_SCRAMBLE_BIN", os.path.join(os.path.dirname(__file__), "../../build/plonemail-scramble"))
+# The Windows build runs under Wine: the emulator goes before every program.
+EMULATOR = os.environ.get("PLONEMAIL_EMULATOR", "").split()
+WINDOWS = BIN.endswith(".exe")
+
+
+def command(program, *args):
+    return [*EMULATOR, program, *args]
 
 
 def scrambled(password):
     """The Password setting for a password, as the scrambling tool writes it."""
-    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
+    r = subprocess.run(command(SCRAMBLE_BIN), input=password.encode() + b"\n", capture_output=True, check=True)
     return r.stdout.decode().strip()
 
 
 class Program:
     def __init__(self, folder):
         self.dir = folder
-        self.path = os.path.join(folder, "plonemail")
+        self.path = os.path.join(folder, "plonemail.exe" if WINDOWS else "plonemail")
         shutil.copy2(BIN, self.path)
 
     def file(self, name):
@@ -41,7 +48,7 @@ class Program:
         return self.write("plonEmail.dat", "\r\n".join(lines) + "\r\n")
 
     def run(self, *args, timeout=60, env=None, stdin=subprocess.DEVNULL):
-        return subprocess.run([self.path, *args], cwd=self.dir, capture_output=True,
+        return subprocess.run(command(self.path, *args), cwd=self.dir, capture_output=True,
                               timeout=timeout, env=env, stdin=stdin)
 
 

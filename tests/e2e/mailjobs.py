@@ -35,8 +35,9 @@ def log_file_texts(prog, name="plonemail.log"):
 
 
 def stat_texts(stdout):
-    """The process log that /STAT prints after the window and group titles."""
-    lines = stdout.split(b"\n")
+    """The process log that /STAT prints after the window and group titles
+    (console lines end in CR LF on Windows)."""
+    lines = re.split(rb"\r?\n", stdout)
     assert lines[:2] == [b"Send Email", b"Process log"]
     return log_texts(b"\n".join(lines[2:]), sep=b"\n")
 

@@ -8,9 +8,6 @@
 
 #include "LoopbackListener.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -89,9 +86,9 @@ protected:
     ~TScriptServer()
     {
         Stop();
-        if (FConn >= 0)
-            ::close(FConn);
-        ::close(FListen);
+        if (FConn != platform::InvalidSocket)
+            platform::SocketClose(FConn);
+        platform::SocketClose(FListen);
     }
 
     // Ends the script and its thread; a server with members of its own that
@@ -105,13 +102,11 @@ protected:
     }
 
     // Polls in short slices so that Stop is seen.
-    bool WaitReadable(int fd)
+    bool WaitReadable(platform::TSocketHandle socket)
     {
-        for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
-            pollfd p {fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0)
+        for (int waited = 0; waited < WaitMs && !FStop; waited += 20)
+            if (platform::SocketWaitReadable(socket, 20))
                 return true;
-        }
         return false;
     }
 
@@ -123,13 +118,13 @@ protected:
 
     void CloseConnection()
     {
-        ::close(FConn);
-        FConn = -1;
+        platform::SocketClose(FConn);
+        FConn = platform::InvalidSocket;
     }
 
     TServer& Self() { return static_cast<TServer&>(*this); }
 
-    int FConn = -1;
+    platform::TSocketHandle FConn = platform::InvalidSocket;
     std::atomic<bool> FStop {false};
     mutable std::mutex FMutex;
 
@@ -137,8 +132,9 @@ private:
     void Run()
     {
         if (WaitReadable(FListen)) {
-            FConn = ::accept(FListen, nullptr, nullptr);
-            if (FConn >= 0 && Self().Begin())
+            int err = 0;
+            FConn = platform::SocketAccept(FListen, err);
+            if (FConn != platform::InvalidSocket && Self().Begin())
                 for (const TStep& step : FScript)
                     if (FConn < 0 || FStop || !step(Self()))
                         break;
@@ -146,7 +142,7 @@ private:
         FDone = true;
     }
 
-    int FListen = -1;
+    platform::TSocketHandle FListen = platform::InvalidSocket;
     unsigned short FPort = 0;
     std::vector<TStep> FScript;
     std::thread FThread;

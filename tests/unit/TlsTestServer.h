@@ -12,19 +12,15 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,12 +64,12 @@ private:
         X509_add_ext(FCert, san, -1);
         X509_EXTENSION_free(san);
         X509_sign(FCert, FKey, EVP_sha256());
-        char path[] = "/tmp/plonemail-test-cert-XXXXXX";
-        const int fd = ::mkstemp(path);
-        FILE* file = ::fdopen(fd, "w");
-        PEM_write_X509(file, FCert);
-        std::fclose(file);
-        FPemFile = path;
+        FPemFile = (std::filesystem::temp_directory_path() /
+                    ("plonemail-test-cert-" + std::to_string(std::random_device {}()) + ".pem"))
+                       .string();
+        BIO* file = BIO_new_file(FPemFile.c_str(), "w");
+        PEM_write_bio_X509(file, FCert);
+        BIO_free(file);
     }
     ~TTestCertificate()
     {
@@ -98,7 +94,7 @@ public:
     {
         // The library writes with write(): a client that has gone must not
         // end the test program.
-        ::signal(SIGPIPE, SIG_IGN);
+        platform::IgnoreBrokenPipeSignal();
         FCtx = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate(FCtx, TTestCertificate::Instance().Cert());
         SSL_CTX_use_PrivateKey(FCtx, TTestCertificate::Instance().Key());
@@ -117,7 +113,7 @@ public:
     TTlsTestServer& SendPlain(std::string bytes)
     {
         return Step([bytes](TTlsTestServer& s) {
-            return ::send(s.FConn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+            return SendAll(s.FConn, bytes);
         });
     }
     TTlsTestServer& AcceptTls()
@@ -168,8 +164,7 @@ public:
     bool Begin()
     {
         // A silent client must not hold the thread for ever.
-        timeval limit {WaitMs / 1000, 0};
-        ::setsockopt(FConn, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        platform::SocketSetReceiveTimeout(FConn, WaitMs);
         return !FImplicit || Handshake();
     }
 
@@ -190,7 +185,7 @@ private:
     bool Handshake()
     {
         FSsl = SSL_new(FCtx);
-        SSL_set_fd(FSsl, FConn);
+        SSL_set_fd(FSsl, static_cast<int>(FConn));
         FHandshakeOk = SSL_accept(FSsl) == 1;
         if (const char* name = SSL_get_servername(FSsl, TLSEXT_NAMETYPE_host_name)) {
             std::lock_guard lock(FMutex);
@@ -202,7 +197,9 @@ private:
     // Through TLS once it is up, in plain text before.
     int ReadSome(char* buffer, int size)
     {
-        return FSsl ? SSL_read(FSsl, buffer, size) : static_cast<int>(::recv(FConn, buffer, size, 0));
+        int err = 0;
+        return FSsl ? SSL_read(FSsl, buffer, size)
+                    : static_cast<int>(platform::SocketRecv(FConn, buffer, static_cast<std::size_t>(size), err));
     }
 
     bool ReadOneLine()

@@ -438,13 +438,9 @@ TEST(AsyncSocket, NoticesOfAnEarlierConnectionDoNotReachTheNext)
 {
     // A listener whose queue is full: further connects stay in progress.
     std::uint16_t stuckPort = 0;
-    const int stuck = OpenLoopbackListener(0, stuckPort);
-    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(stuckPort);
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const platform::TSocketHandle stuck = OpenLoopbackListener(0, stuckPort);
+    const platform::TSocketHandle filler = ConnectLoopback(stuckPort);
+    ASSERT_NE(filler, platform::InvalidSocket);
 
     TRecorder r;
     // Two rounds, the second one connection later: pairs of consecutive
@@ -472,6 +468,6 @@ TEST(AsyncSocket, NoticesOfAnEarlierConnectionDoNotReachTheNext)
         r.Socket.Abort();
         server.Signal(1);
     }
-    ::close(filler);
-    ::close(stuck);
+    platform::SocketClose(filler);
+    platform::SocketClose(stuck);
 }

@@ -6,12 +6,6 @@
 #include "../ScriptServer.h"
 #include "platform/EventLoop.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -58,7 +52,7 @@ inline void RunFor(int ms)
 inline std::string ClosedPort()
 {
     std::uint16_t port = 0;
-    ::close(OpenLoopbackListener(-1, port));
+    platform::SocketClose(OpenLoopbackListener(-1, port));
     return std::to_string(port);
 }
 
@@ -73,7 +67,7 @@ public:
     TTestServer& Send(std::string bytes)
     {
         return Step([bytes](TTestServer& s) {
-            return ::send(s.FConn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+            return SendAll(s.FConn, bytes);
         });
     }
     // Reads until count bytes have come (or the peer closed).
@@ -100,8 +94,7 @@ public:
     TTestServer& Reset()
     {
         return Step([](TTestServer& s) {
-            linger hard {1, 0};
-            ::setsockopt(s.FConn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            platform::SocketSetLinger(s.FConn, true, 0);
             s.CloseConnection();
             return true;
         });
@@ -113,7 +106,8 @@ private:
         char buffer[65536];
         std::size_t got = 0;
         while (got < count && WaitReadable(FConn)) {
-            const ssize_t n = ::recv(FConn, buffer, sizeof buffer, 0);
+            int err = 0;
+            const long n = platform::SocketRecv(FConn, buffer, sizeof buffer, err);
             if (n <= 0)
                 return false;
             got += static_cast<std::size_t>(n);

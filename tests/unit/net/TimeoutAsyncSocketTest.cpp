@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 
 using namespace net;
 using nettest::RunFor;
@@ -89,12 +88,8 @@ TEST(TimeoutSocket, ConnectLimitFiresOnceForAConnectThatHangs)
 {
     // A listener with a full backlog leaves further connects unanswered.
     TTestServer server(0);
-    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(std::stoi(server.Port())));
-    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const platform::TSocketHandle filler = ConnectLoopback(static_cast<std::uint16_t>(std::stoi(server.Port())));
+    ASSERT_NE(filler, platform::InvalidSocket);
     TWatched w;
     w.Socket.ConnectTimeout = 300;
     w.Socket.OnTimeoutExpired = [&](TCustomAsyncSocket& s, TTimeoutReason reason) {
@@ -104,7 +99,7 @@ TEST(TimeoutSocket, ConnectLimitFiresOnceForAConnectThatHangs)
     w.Connect(server.Port());
     ASSERT_TRUE(RunUntil([&] { return !w.Expired.empty(); }));
     RunFor(400);
-    ::close(filler);
+    platform::SocketClose(filler);
     if (w.Connected)
         GTEST_SKIP() << "the system answered the connect despite the full backlog";
     ASSERT_EQ(w.Expired.size(), 1u);

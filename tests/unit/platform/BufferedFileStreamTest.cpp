@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+#include <random>
 
 using platform::EFileStreamError;
 using platform::TBufferedFileStream;
@@ -15,7 +15,7 @@ namespace {
 
 std::string TempPath(const char* name)
 {
-    return testing::TempDir() + name + std::to_string(::getpid());
+    return testing::TempDir() + name + std::to_string(std::random_device {}());
 }
 
 std::string ReadAll(const std::string& path)

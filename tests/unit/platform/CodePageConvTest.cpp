@@ -6,21 +6,6 @@
 namespace platform {
 namespace {
 
-TEST(CodePageConv, IconvNames)
-{
-    const struct {
-        unsigned CodePage;
-        const char* Name;
-    } cases[] = {
-        {1252, "CP1252"},     {28591, "ISO-8859-1"}, {65000, "UTF-7"},     {50220, "ISO-2022-JP"},
-        {37, "IBM037"},       {20127, "ASCII"},      {20273, "IBM273"},    {1141, "IBM1141"},
-        {65001, "UTF-8"},     {1200, "UTF-16LE"},    {932, "CP932"},       {0, ""},
-        {65536, ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IconvNameOfCodePage(c.CodePage), c.Name) << c.CodePage;
-}
-
 TEST(CodePageConv, Availability)
 {
     for (unsigned cp : {1252u, 65001u, 28591u, 50220u, 37u, 65000u, 12001u})

@@ -8,8 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include "../LoopbackListener.h"
 
 using namespace platform;
 
@@ -59,12 +58,15 @@ bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000)
     return true;
 }
 
-std::size_t OpenDescriptors()
+int OpenDescriptors()
 {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
+    return OpenDescriptorCount();
+}
+
+// Writes one byte on a blocking socket.
+bool WriteByte(TSocketHandle socket)
+{
+    return SendAll(socket, "x");
 }
 
 } // namespace
@@ -233,15 +235,15 @@ TEST(EventLoop, WindowTimerTicksAndNeverQueuesTwoTicks)
 
 TEST(EventLoop, ReadinessOfADescriptorArrivesAsItsMessage)
 {
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    TSocketHandle pair[2];
+    ASSERT_TRUE(LoopbackPair(pair));
     TRecorder r;
     ASSERT_EQ(r.Window->AsyncSelect(pair[0], 3000, FdRead), 0);
     EXPECT_EQ(DrainAll(), 0);
 
-    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    ASSERT_TRUE(WriteByte(pair[1]));
     ASSERT_TRUE(PumpUntil([&] { return !r.Got.empty(); }));
-    EXPECT_EQ(r.Got[0], (TReceived { 3000, static_cast<std::uintptr_t>(pair[0]), FdRead }));
+    EXPECT_EQ(r.Got[0], (TReceived { 3000, pair[0], FdRead }));
 
     // Unread data is not reported again until reading is re-enabled.
     r.Got.clear();
@@ -253,42 +255,42 @@ TEST(EventLoop, ReadinessOfADescriptorArrivesAsItsMessage)
     // Cancelling drops the queued one and stops further messages.
     EXPECT_EQ(r.Window->AsyncSelect(pair[0], 3000, 0), 0);
     EXPECT_EQ(DrainAll(), 0);
-    EXPECT_EQ(r.Window->ReenableSelect(pair[0], FdRead), ENOENT);
+    EXPECT_EQ(r.Window->ReenableSelect(pair[0], FdRead), WsaEINVAL);
 
     // Write readiness, then the peer's hang-up, reported once.
     ASSERT_EQ(r.Window->AsyncSelect(pair[0], 3001, FdRead | FdWrite), 0);
     ASSERT_TRUE(PumpUntil([&] { return !r.Got.empty(); }));
-    EXPECT_EQ(r.Got[0], (TReceived { 3001, static_cast<std::uintptr_t>(pair[0]), FdRead | FdWrite }));
-    close(pair[1]);
+    EXPECT_EQ(r.Got[0], (TReceived { 3001, pair[0], FdRead | FdWrite }));
+    SocketClose(pair[1]);
     ASSERT_TRUE(PumpUntil([&] { return r.Got.size() == 2; }));
     EXPECT_EQ(r.Got[1].Msg, 3001u);
     EXPECT_EQ(r.Got[1].LParam, FdHangUp);
     TEventLoop::Current().WaitMessage(0);
     EXPECT_EQ(DrainAll(), 0);
     r.Window->AsyncSelect(pair[0], 3001, 0);
-    close(pair[0]);
+    SocketClose(pair[0]);
 }
 
 TEST(EventLoop, DestroyingAWindowCancelsItsSelections)
 {
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    TSocketHandle pair[2];
+    ASSERT_TRUE(LoopbackPair(pair));
     {
         TRecorder r;
         ASSERT_EQ(r.Window->AsyncSelect(pair[0], 3000, FdRead), 0);
         r.Window->Destroy();
-        EXPECT_EQ(r.Window->AsyncSelect(pair[0], 3000, FdRead), EBADF);
+        EXPECT_EQ(r.Window->AsyncSelect(pair[0], 3000, FdRead), WsaEBADF);
     }
-    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    ASSERT_TRUE(WriteByte(pair[1]));
     TEventLoop::Current().WaitMessage(0);
     EXPECT_EQ(TEventLoop::Current().QueuedCount(), 0u);
-    close(pair[0]);
-    close(pair[1]);
+    SocketClose(pair[0]);
+    SocketClose(pair[1]);
 }
 
 TEST(EventLoop, AThreadsLoopLeavesNoDescriptorsBehind)
 {
-    std::size_t before = OpenDescriptors();
+    const int before = OpenDescriptors();
     std::thread([] {
         TRecorder r;
         r.Window->Post(2000);

@@ -3,36 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <netdb.h>
-
-#include <cerrno>
 #include <chrono>
 #include <future>
 
 using namespace platform;
-
-TEST(Sockets, SystemErrorsMapToSocketNumbers)
-{
-    const std::pair<int, int> cases[] = {
-        {0, 0},
-        {ECONNREFUSED, 10061},
-        {ETIMEDOUT, 10060},
-        {ECONNRESET, 10054},
-        {EHOSTUNREACH, 10065},
-        {ENETUNREACH, 10051},
-        {EAGAIN, 10035},
-        {EADDRINUSE, 10048},
-        {ENOTCONN, 10057},
-        {EPIPE, 10058},
-        {EINPROGRESS, 10036},
-    };
-    for (const auto& [sys, wsa] : cases)
-        EXPECT_EQ(WsaErrorFromErrno(sys), wsa) << sys;
-    EXPECT_EQ(WsaErrorFromLookup(EAI_NONAME, 0), 11001);
-    EXPECT_EQ(WsaErrorFromLookup(EAI_AGAIN, 0), 11002);
-    EXPECT_EQ(WsaErrorFromLookup(EAI_FAIL, 0), 11003);
-    EXPECT_EQ(WsaErrorFromLookup(EAI_NODATA, 0), 11004);
-}
 
 TEST(Sockets, IPv4Literals)
 {

@@ -5,12 +5,6 @@
 
 #include "../LoopbackListener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -48,9 +42,9 @@ public:
         }
         if (FThread.joinable())
             FThread.join();
-        if (FConn >= 0)
-            ::close(FConn);
-        ::close(FListen);
+        if (FConn != platform::InvalidSocket)
+            platform::SocketClose(FConn);
+        platform::SocketClose(FListen);
     }
 
     TScriptedServer(const TScriptedServer&) = delete;
@@ -117,14 +111,18 @@ private:
     }
 
     // Polls in short slices so that the destructor's stop flag is seen.
-    bool WaitReadable(int fd)
+    bool WaitReadable(platform::TSocketHandle socket)
     {
-        for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
-            pollfd p {fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0)
+        for (int waited = 0; waited < WaitMs && !FStop; waited += 20)
+            if (platform::SocketWaitReadable(socket, 20))
                 return true;
-        }
         return false;
+    }
+
+    long Recv(char* buffer, std::size_t size)
+    {
+        int err = 0;
+        return platform::SocketRecv(FConn, buffer, size, err);
     }
 
     bool ReadLine(std::string& line)
@@ -140,7 +138,7 @@ private:
             if (!WaitReadable(FConn))
                 return false;
             char buffer[4096];
-            const ssize_t n = ::recv(FConn, buffer, sizeof buffer, 0);
+            const long n = Recv(buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             FPending.append(buffer, static_cast<std::size_t>(n));
@@ -161,15 +159,16 @@ private:
     void WaitPeerClose()
     {
         char buffer[4096];
-        while (WaitReadable(FConn) && ::recv(FConn, buffer, sizeof buffer, 0) > 0) {
+        while (WaitReadable(FConn) && Recv(buffer, sizeof buffer) > 0) {
         }
     }
 
     void Run()
     {
         if (WaitReadable(FListen)) {
-            FConn = ::accept(FListen, nullptr, nullptr);
-            if (FConn >= 0)
+            int err = 0;
+            FConn = platform::SocketAccept(FListen, err);
+            if (FConn != platform::InvalidSocket)
                 RunScript();
         }
         std::lock_guard lock(FMutex);
@@ -182,7 +181,7 @@ private:
         for (const TStep& step : FScript) {
             switch (step.Kind) {
             case EStep::Send:
-                if (::send(FConn, step.Text.data(), step.Text.size(), MSG_NOSIGNAL) < 0)
+                if (!SendAll(FConn, step.Text))
                     return;
                 break;
             case EStep::Expect:
@@ -199,8 +198,8 @@ private:
                 }
                 break;
             case EStep::Close:
-                ::close(FConn);
-                FConn = -1;
+                platform::SocketClose(FConn);
+                FConn = platform::InvalidSocket;
                 return;
             case EStep::WaitClose:
                 WaitPeerClose();
@@ -214,8 +213,8 @@ private:
         }
     }
 
-    int FListen = -1;
-    int FConn = -1;
+    platform::TSocketHandle FListen = platform::InvalidSocket;
+    platform::TSocketHandle FConn = platform::InvalidSocket;
     unsigned short FPort = 0;
     std::vector<TStep> FScript;
     std::string FPending;

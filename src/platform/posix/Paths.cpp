@@ -6,6 +6,8 @@
 
 namespace platform {
 
+const char PathDelim = '/';
+
 std::string ProgramDir()
 {
     char buf[PATH_MAX];

@@ -1,0 +1,30 @@
+#pragma once
+// What each system's folder (posix/, win32/) provides to the shared sources
+// of the platform layer; not for use outside it.
+
+#include "platform/Resolver.h"
+#include "platform/Sockets.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// A high-resolution counter (nanoseconds or the performance counter's ticks).
+std::uint64_t PerformanceCounter();
+// n bytes from the system's cryptographic random source; false when it
+// cannot give them without waiting.
+bool SystemRandomBytes(unsigned char* buffer, std::size_t n);
+
+// The addresses of a host name in the system's order (getaddrinfo); 0 or a
+// Windows Sockets number.
+int SystemLookup(const std::string& host, TLookupFamily family, std::vector<TSockAddr>& addresses);
+// Port of a service from the system's services database.
+bool SystemServicePort(const std::string& name, const std::string& proto, std::uint16_t& port);
+
+// The ANSI code page of the process locale, before any override.
+unsigned ProcessAnsiCodePage();
+
+} // namespace platform

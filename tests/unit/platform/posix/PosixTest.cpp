@@ -1,0 +1,76 @@
+// What only the POSIX side of the platform layer has: iconv names, errno
+// numbers, and paths where a backslash is part of a name.
+#include "IconvNames.h"
+#include "SocketErrors.h"
+#include "platform/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <netdb.h>
+
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+TEST(CodePageConv, IconvNames)
+{
+    const struct {
+        unsigned CodePage;
+        const char* Name;
+    } cases[] = {
+        {1252, "CP1252"},     {28591, "ISO-8859-1"}, {65000, "UTF-7"},     {50220, "ISO-2022-JP"},
+        {37, "IBM037"},       {20127, "ASCII"},      {20273, "IBM273"},    {1141, "IBM1141"},
+        {65001, "UTF-8"},     {1200, "UTF-16LE"},    {932, "CP932"},       {0, ""},
+        {65536, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IconvNameOfCodePage(c.CodePage), c.Name) << c.CodePage;
+}
+
+TEST(Sockets, SystemErrorsMapToSocketNumbers)
+{
+    const std::pair<int, int> cases[] = {
+        {0, 0},
+        {ECONNREFUSED, 10061},
+        {ETIMEDOUT, 10060},
+        {ECONNRESET, 10054},
+        {EHOSTUNREACH, 10065},
+        {ENETUNREACH, 10051},
+        {EAGAIN, 10035},
+        {EADDRINUSE, 10048},
+        {ENOTCONN, 10057},
+        {EPIPE, 10058},
+        {EINPROGRESS, 10036},
+    };
+    for (const auto& [sys, wsa] : cases)
+        EXPECT_EQ(WsaErrorFromErrno(sys), wsa) << sys;
+    EXPECT_EQ(WsaErrorFromLookup(EAI_NONAME, 0), 11001);
+    EXPECT_EQ(WsaErrorFromLookup(EAI_AGAIN, 0), 11002);
+    EXPECT_EQ(WsaErrorFromLookup(EAI_FAIL, 0), 11003);
+    EXPECT_EQ(WsaErrorFromLookup(EAI_NODATA, 0), 11004);
+}
+
+TEST(Paths, OnlyThePlatformSeparatorDividesAPath)
+{
+    const struct {
+        const char* Path;
+        const char* Directory;
+        const char* Name;
+    } cases[] = {
+        {"dir/sub/file.txt", "dir/sub/", "file.txt"},
+        {"/file.txt", "/", "file.txt"},
+        {"file.txt", "", "file.txt"},
+        {"dir/", "dir/", ""},
+        // A backslash is part of a name here.
+        {"dir/back\\slash.txt", "dir/", "back\\slash.txt"},
+        {"C:\\Users\\ann\\notes.txt", "", "C:\\Users\\ann\\notes.txt"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DirectoryOfPath(c.Path), c.Directory) << c.Path;
+        EXPECT_EQ(FileNameOfPath(c.Path), c.Name) << c.Path;
+    }
+}
+
+} // namespace
+} // namespace platform
