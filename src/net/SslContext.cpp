@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/RootCertificates.h"
 
 #include <openssl/err.h>
 #include <openssl/pem.h>
@@ -620,6 +621,16 @@ void TSslContext::LoadAuthorities()
     }
     if (SSL_CTX_set_default_verify_paths(FCtx) != 1)
         FailWithLibraryError("Error loading default CA file and/or directory");
+    // Where the library cannot read the system's store, its roots are added.
+    X509_STORE* store = SSL_CTX_get_cert_store(FCtx);
+    for (const std::string& der : platform::SystemRootCertificates()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+        if (X509* cert = d2i_X509(nullptr, &bytes, static_cast<long>(der.size()))) {
+            X509_STORE_add_cert(store, cert);
+            X509_free(cert);
+        }
+    }
+    ERR_clear_error(); // a root met twice reads as an error
 }
 
 void TSslContext::LoadRevocations()

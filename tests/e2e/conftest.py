@@ -44,6 +44,11 @@ class Program:
             return f.read().decode(encoding)
 
     def settings(self, **keys):
+        # The tests write their job scripts in UTF-8, as under the UTF-8
+        # locale they run in on Linux; Wine's ANSI code page is windows-1252,
+        # so the Windows program is told, the way an installation would be.
+        if WINDOWS and "CodePage" not in keys:
+            keys["CodePage"] = 65001
         lines = ["[SendMail]"] + [f"{k}={v}" for k, v in keys.items()]
         return self.write("plonEmail.dat", "\r\n".join(lines) + "\r\n")
 

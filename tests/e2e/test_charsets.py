@@ -4,6 +4,7 @@ import os
 
 import pytest
 
+from conftest import WINDOWS
 from mailjobs import job, text_of
 from smtpservers import RecordingServer
 
@@ -30,6 +31,9 @@ CASES = {
         body="备份已完成 — 共 3 卷 ✓",
         memo="明天见"),
 }
+# Wine converts no GB18030.
+ENCODINGS = [pytest.param(e, marks=pytest.mark.skipif(WINDOWS and e == "gb18030", reason="no GB18030 under Wine"))
+             for e in CASES]
 # Under a UTF-8 locale; the windows-1252 case takes its character set from
 # the settings file alone.
 ENV = dict(os.environ, LC_ALL="C.UTF-8")
@@ -56,7 +60,7 @@ def deliver(prog, encoding, lines, files=()):
     return case, msg
 
 
-@pytest.mark.parametrize("encoding", CASES)
+@pytest.mark.parametrize("encoding", ENCODINGS)
 def test_plain_text_headers_and_body(prog, encoding):
     case = CASES[encoding]
     case, msg = deliver(prog, encoding, [
@@ -65,7 +69,7 @@ def test_plain_text_headers_and_body(prog, encoding):
     assert text_of(msg).rstrip("\n") == case["body"] + "\n" + case["memo"]
 
 
-@pytest.mark.parametrize("encoding", CASES)
+@pytest.mark.parametrize("encoding", ENCODINGS)
 def test_html_part_is_labelled_with_its_real_charset(prog, encoding):
     case = CASES[encoding]
     template = "<html><body>\r\n<p>Grüße, <?NAME?>!</p>\r\n<p><?TEXT?></p>\r\n</body></html>\r\n"

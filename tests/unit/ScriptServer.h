@@ -136,7 +136,7 @@ private:
             FConn = platform::SocketAccept(FListen, err);
             if (FConn != platform::InvalidSocket && Self().Begin())
                 for (const TStep& step : FScript)
-                    if (FConn < 0 || FStop || !step(Self()))
+                    if (FConn == platform::InvalidSocket || FStop || !step(Self()))
                         break;
         }
         FDone = true;

@@ -3,6 +3,7 @@
 #include "mime/Charsets.h"
 
 #include "platform/Clock.h"
+#include "platform/Environment.h"
 #include "platform/HostName.h"
 
 #include <gtest/gtest.h>
@@ -225,7 +226,7 @@ TEST(HeaderDate, FormatWithZoneOffset)
 // Parses a Date value with Python's standard mail parser: "<epoch> <offset minutes>".
 std::string ParseDateWithPython(const std::string& value)
 {
-    setenv("PLONEMAIL_DATE", value.c_str(), 1);
+    platform::SetEnvironmentValue("PLONEMAIL_DATE", value);
     const char* script = "/usr/bin/python3 -c \"import os,email.utils as u;"
                          "d=u.parsedate_to_datetime(os.environ['PLONEMAIL_DATE']);"
                          "print(int(d.timestamp()), int(d.utcoffset().total_seconds()//60))\"";
@@ -236,22 +237,17 @@ std::string ParseDateWithPython(const std::string& value)
             out += buf;
         pclose(p);
     }
-    unsetenv("PLONEMAIL_DATE");
+    platform::SetEnvironmentValue("PLONEMAIL_DATE", std::nullopt);
     return out;
 }
 
 TEST(HeaderDate, NowParsesWithTheLocalOffset)
 {
-    const char* saved = std::getenv("TZ");
-    const std::optional<std::string> previous = saved ? std::optional<std::string>(saved) : std::nullopt;
-    setenv("TZ", "XYZ-5:30", 1);
+    const std::optional<std::string> previous = platform::EnvironmentValue("TZ");
+    platform::SetEnvironmentValue("TZ", "XYZ-5:30");
     const std::string date = HeaderDateNow();
     const std::time_t now = std::time(nullptr);
-    if (previous)
-        setenv("TZ", previous->c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
+    platform::SetEnvironmentValue("TZ", previous);
 
     EXPECT_TRUE(std::regex_match(date, std::regex(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat), [1-9]\d? [A-Z][a-z]{2} \d{4} )"
                                                   R"(\d\d:\d\d:\d\d \+0530)")))

@@ -4,6 +4,7 @@
 #include "mime/MimeException.h"
 #include "platform/CodePageConv.h"
 #include "platform/CodePages.h"
+#include "platform/Environment.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,7 @@ std::string DecodeWithPython(const std::string& value)
         hex += kHex[c >> 4];
         hex += kHex[c & 15];
     }
-    setenv("PLONEMAIL_HDR_HEX", hex.c_str(), 1);
+    platform::SetEnvironmentValue("PLONEMAIL_HDR_HEX", hex);
     const char* script =
         "/usr/bin/python3 -c \"import os,sys,email,email.policy;"
         "raw=bytes.fromhex(os.environ['PLONEMAIL_HDR_HEX']);"

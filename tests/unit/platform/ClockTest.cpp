@@ -1,4 +1,5 @@
 #include "platform/Clock.h"
+#include "platform/Environment.h"
 
 #include <gtest/gtest.h>
 
@@ -14,24 +15,9 @@ namespace {
 // Runs with a given TZ value and puts the previous one back.
 class ZoneTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* tz = std::getenv("TZ"))
-            saved_ = tz;
-    }
-    void TearDown() override
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    static void UseZone(const char* tz)
-    {
-        setenv("TZ", tz, 1);
-        tzset();
-    }
+    void SetUp() override { saved_ = EnvironmentValue("TZ"); }
+    void TearDown() override { SetEnvironmentValue("TZ", saved_); }
+    static void UseZone(const char* tz) { SetEnvironmentValue("TZ", tz); }
 
 private:
     std::optional<std::string> saved_;
@@ -54,8 +40,7 @@ TEST_F(ZoneTest, DaylightSavingInForceCounts)
     // Summer time all year round except one minute: the daylight offset applies.
     UseZone("AAA+2BBB+1,J1/0:00:30,J365/23:59:59");
     std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
+    const std::tm tm = *std::localtime(&now);
     EXPECT_EQ(TimeZoneBias(), tm.tm_isdst > 0 ? 60 : 120);
 }
 

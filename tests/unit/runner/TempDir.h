@@ -1,4 +1,6 @@
 #pragma once
+#include "../TempDirectory.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -6,11 +8,7 @@
 // A fresh directory, removed with everything in it at the end of the test.
 class TTempDir {
 public:
-    TTempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "plonemail-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
+    TTempDir() : path_(MakeTempDirectory("plonemail-test-")) {}
     ~TTempDir() { std::filesystem::remove_all(path_); }
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }

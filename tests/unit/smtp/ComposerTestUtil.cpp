@@ -7,19 +7,15 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include "../TempDirectory.h"
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace composertest {
 
-TTempDir::TTempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "composer-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary directory");
-    path_ = pattern;
-}
+TTempDir::TTempDir() : path_(MakeTempDirectory("composer-")) {}
 
 TTempDir::~TTempDir()
 {

@@ -2,6 +2,8 @@
 // What the crypto and NTLM tests share: published vectors from hexadecimal,
 // and an OpenSSL that cannot load its provider modules.
 
+#include "platform/Environment.h"
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -20,19 +22,11 @@ inline std::string Unhex(std::string_view hex)
 // Points OpenSSL at a folder without provider modules while it lives.
 class TNoProviderModules {
 public:
-    TNoProviderModules()
+    TNoProviderModules() : old_(platform::EnvironmentValue("OPENSSL_MODULES"))
     {
-        if (const char* old = std::getenv("OPENSSL_MODULES"))
-            old_ = old;
-        ::setenv("OPENSSL_MODULES", "/nonexistent/ossl-modules", 1);
+        platform::SetEnvironmentValue("OPENSSL_MODULES", "/nonexistent/ossl-modules");
     }
-    ~TNoProviderModules()
-    {
-        if (old_)
-            ::setenv("OPENSSL_MODULES", old_->c_str(), 1);
-        else
-            ::unsetenv("OPENSSL_MODULES");
-    }
+    ~TNoProviderModules() { platform::SetEnvironmentValue("OPENSSL_MODULES", old_); }
     TNoProviderModules(const TNoProviderModules&) = delete;
     TNoProviderModules& operator=(const TNoProviderModules&) = delete;
 
