@@ -11,6 +11,13 @@ SCRAMBLE_BIN = os.environ.get(
     "PLONEMAIL_SCRAMBLE_BIN", os.path.join(os.path.dirname(__file__), "../../build/plonemail-scramble"))
 
 
+def scrambled(value):
+    """The value in the form the settings file stores for Password and the
+    other scrambled keys, from the installers' scrambler."""
+    r = subprocess.run([SCRAMBLE_BIN], input=value.encode() + b"\n", capture_output=True, check=True)
+    return r.stdout.decode().strip()
+
+
 class Program:
     def __init__(self, folder):
         self.dir = folder
