@@ -99,8 +99,9 @@ protected:
         Client.AccessToken = "ya29.token";
     }
 
-    // Connects, says EHLO (answered with ehlo) and runs AUTH against the replies.
-    TDone RunAuth(const TLines& ehlo, const TLines& replies)
+    // Connects and says EHLO (answered with ehlo); the server answers the
+    // commands after it with the replies.
+    void Greet(const TLines& ehlo, const TLines& replies)
     {
         Server.Lines({"220 ready"}).Expect();
         for (const auto& line : ehlo)
@@ -111,6 +112,12 @@ protected:
         Client.Port = Server.PortText();
         EXPECT_EQ(Run([&] { Client.Connect(); }), (TDone {smtpConnect, 0}));
         EXPECT_EQ(Run([&] { Client.Ehlo(); }), (TDone {smtpEhlo, 0}));
+    }
+
+    // Greets, then runs AUTH against the replies.
+    TDone RunAuth(const TLines& ehlo, const TLines& replies)
+    {
+        Greet(ehlo, replies);
         const TDone done = Run([&] { Client.Auth(); });
         EXPECT_TRUE(Server.WaitDone());
         return done;
@@ -273,13 +280,7 @@ TEST_F(SmtpAuthTest, AutomaticNtlmWithoutMd4AndDesMovesOn)
 TEST_F(SmtpAuthTest, XOAuth2KeepsTheServersErrorOfThisAuthOnly)
 {
     Client.AuthType = smtpAuthXOAuth2;
-    Server.Lines({"220 ready"}).Expect().Lines({"250 AUTH XOAUTH2"});
-    for (const char* reply : {kGoogleError.c_str(), "535 no", "235 ok"})
-        Server.Expect().Lines({reply});
-    Server.Start();
-    Client.Port = Server.PortText();
-    ASSERT_EQ(Run([&] { Client.Connect(); }), (TDone {smtpConnect, 0}));
-    ASSERT_EQ(Run([&] { Client.Ehlo(); }), (TDone {smtpEhlo, 0}));
+    Greet({"250 AUTH XOAUTH2"}, {kGoogleError, "535 no", "235 ok"});
     EXPECT_EQ(Run([&] { Client.Auth(); }), (TDone {smtpAuth, 535}));
     EXPECT_EQ(Client.OAuthError(), "status 401, schemes Bearer, scope https://mail.google.com/");
     Client.AccessToken = "ya29.new";
