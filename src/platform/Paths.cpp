@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <climits>
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace platform {
@@ -46,6 +47,14 @@ std::string PrivateDataPath(const std::string& settingsPath, const std::string& 
     const auto dot = name.rfind('.');
     const std::size_t keep = settingsPath.size() - (dot == std::string::npos || dot == 0 ? 0 : name.size() - dot);
     return settingsPath.substr(0, keep) + extension;
+}
+
+std::string ModuleFileOf(const void* address)
+{
+    Dl_info info {};
+    if (::dladdr(address, &info) == 0 || !info.dli_fname)
+        return {};
+    return info.dli_fname;
 }
 
 } // namespace platform

@@ -25,4 +25,8 @@ std::string DirectoryOfPath(const std::string& path);
 // program's folder is shared by every user there.
 std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension);
 
+// The file of the loaded library (or program) that holds this address;
+// empty when none does.
+std::string ModuleFileOf(const void* address);
+
 } // namespace platform

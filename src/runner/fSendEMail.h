@@ -1,5 +1,6 @@
 #pragma once
 #include "lang/LumIdiom.h"
+#include "net/SslContext.h"
 #include "platform/Console.h"
 #include "platform/PublishedComponent.h"
 #include "runner/JobScript.h"
@@ -75,6 +76,8 @@ public:
     TSettings Settings;
     TJobModel Job;
 
+    // The TLS settings of both SMTP clients; it outlives them.
+    net::TSslContext SslContext1;
     // Sends the job's mail.
     std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpClient;
     // Sends the error report.
@@ -115,18 +118,19 @@ private:
     void ConvertJobToUtf8();
     std::string SenderHeader() const;
     void ConfigureConnection(smtp::TSslHtmlSmtpSender& c);
+    void ConfigureTls(smtp::TCustomSslSmtpSender& c);
     // The OAuth sign-in of Auth 7 and 8, shared by both clients.
     void CreateOAuthSignIn();
     std::string CAFilePath() const;
     // After a failed request: a sign-in the server refused with the cache's
     // OAuth token is tried again with a new one. True when it is.
-    bool RetrySignIn(smtp::TCustomSmtpClient& c, smtp::TSmtpRequest request, std::uint16_t errorCode);
+    bool RetrySignIn(smtp::TCustomSslSmtpSender& c, smtp::TSmtpRequest request, std::uint16_t errorCode);
     void ConfigureClient();
     void ChooseCharsets();
     void StartConnect();
     // A run that cannot go on: "Error: " and the reason in the log.
     void StartFailed(const std::exception& e);
-    std::optional<TRefusedRequest> ContinueChain(smtp::TCustomSmtpClient& c, smtp::TSmtpRequest completed);
+    std::optional<TRefusedRequest> ContinueChain(smtp::TCustomSslSmtpSender& c, smtp::TSmtpRequest completed);
     void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
     void Progress();
     long ProgressLimit() const;

@@ -1,65 +1,33 @@
 """OAuth 2.0 for the end-to-end tests, all on 127.0.0.1.
 
 TokenEndpoint: an HTTPS token endpoint (RFC 6749; http.server with ssl and a
-certificate made at test time) that knows one client and one refresh token,
+certificate made at test time, see tlsservers) that knows one client and one refresh token,
 issues long random access tokens, records every request's form, and can
 answer with an error or not at all.
 
 OAuthServer: aiosmtpd requiring AUTH with XOAUTH2 or OAUTHBEARER (RFC 7628).
 It parses the client's initial response exactly, accepts the tokens its
 `accepts` callable accepts, and refuses the others the way Google does: an
-error challenge (334 and Base64 JSON), the client's answer to it, then 535.
+error challenge (334 and Base64 JSON), the client's answer to it, then 535;
+optionally only after STARTTLS.
 """
 import base64
 import binascii
 import collections
-import datetime
 import http.server
-import ipaddress
 import json
-import os
 import secrets
-import ssl
 import threading
 import time
 import urllib.parse
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
-from cryptography import x509
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec
-from cryptography.x509.oid import NameOID
 
 from smtpservers import RecordingServer, _Handler, free_port
+from tlsservers import make_certificate, server_context
 
 OAUTH_ERROR = {"status": "401", "schemes": "bearer", "scope": "https://mail.example.test/"}
-
-
-def make_certificate(folder, dns_names=("localhost",), addresses=("127.0.0.1",), name="server"):
-    """Writes <name>.pem (certificate) and <name>.key beside each other;
-    returns both paths."""
-    key = ec.generate_private_key(ec.SECP256R1())
-    subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, dns_names[0] if dns_names else "test")])
-    now = datetime.datetime.now(datetime.timezone.utc)
-    alt = [x509.DNSName(n) for n in dns_names] + [x509.IPAddress(ipaddress.ip_address(a)) for a in addresses]
-    cert = (x509.CertificateBuilder()
-            .subject_name(subject).issuer_name(subject)
-            .public_key(key.public_key())
-            .serial_number(x509.random_serial_number())
-            .not_valid_before(now - datetime.timedelta(hours=1))
-            .not_valid_after(now + datetime.timedelta(days=1))
-            .add_extension(x509.SubjectAlternativeName(alt), critical=False)
-            .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True)
-            .sign(key, hashes.SHA256()))
-    cert_path = os.path.join(folder, name + ".pem")
-    key_path = os.path.join(folder, name + ".key")
-    with open(cert_path, "wb") as f:
-        f.write(cert.public_bytes(serialization.Encoding.PEM))
-    with open(key_path, "wb") as f:
-        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                  serialization.NoEncryption()))
-    return cert_path, key_path
 
 
 class TokenEndpoint:
@@ -82,11 +50,9 @@ class TokenEndpoint:
         self.issued = []        # every token handed out
         self.valid = set()      # the tokens a mail server accepts
         self._lock = threading.Lock()
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(self.cert, key)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), self._handler_class())
         self.httpd.daemon_threads = True
-        self.httpd.socket = context.wrap_socket(self.httpd.socket, server_side=True)
+        self.httpd.socket = server_context(self.cert, key).wrap_socket(self.httpd.socket, server_side=True)
         self.url = f"https://127.0.0.1:{self.httpd.server_address[1]}{self.PATH}"
 
     def _handler_class(self):
@@ -176,6 +142,7 @@ class OAuthHandler(_Handler):
         self.user = user
         self.accepts = accepts
         self.attempts = []     # per AUTH: mechanism, the parsed response, accepted or not
+        self.encrypted = []    # per AUTH: whether TLS was up
         self.answers = []      # the client's answers to error challenges (decoded)
         self.port = None
 
@@ -191,6 +158,7 @@ class OAuthHandler(_Handler):
             await server.push("501 5.5.2 Malformed initial response")
             self.attempts.append((mechanism, None, False))
             return AuthResult(success=False, handled=True)
+        self.encrypted.append(server.transport.get_extra_info("ssl_object") is not None)
         ok = fields["user"] == self.user and self.accepts(fields["token"])
         if mechanism == "OAUTHBEARER":
             ok = ok and fields["host"] == "127.0.0.1" and fields["port"] == str(self.port)
@@ -225,14 +193,16 @@ class _OAuthController(Controller):
 
 class OAuthServer(RecordingServer):
     """Requires AUTH XOAUTH2 or OAUTHBEARER for user, with a token that
-    accepts(token) accepts; refuse_rcpt: addresses refused with 550."""
+    accepts(token) accepts; refuse_rcpt: addresses refused with 550. With a
+    certificate and key in `tls`, STARTTLS is required before AUTH."""
 
-    def __init__(self, user, accepts, refuse_rcpt=()):  # pylint: disable=super-init-not-called
+    def __init__(self, user, accepts, refuse_rcpt=(), tls=None):  # pylint: disable=super-init-not-called
         self.handler = OAuthHandler(user, accepts, refuse_rcpt)
         self.port = self.handler.port = free_port()
+        options = dict(tls_context=server_context(*tls), require_starttls=True) if tls else {}
         self.controller = _OAuthController(
-            self.handler, hostname="127.0.0.1", port=self.port, auth_required=True, auth_require_tls=False,
-            authenticator=self.handler.refuse_password, auth_exclude_mechanism=["PLAIN", "LOGIN"])
+            self.handler, hostname="127.0.0.1", port=self.port, auth_required=True, auth_require_tls=bool(tls),
+            authenticator=self.handler.refuse_password, auth_exclude_mechanism=["PLAIN", "LOGIN"], **options)
 
     @property
     def attempts(self):

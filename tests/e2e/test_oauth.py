@@ -1,6 +1,6 @@
 """OAuth 2.0 sign-in end to end: XOAUTH2 and OAUTHBEARER with tokens from a
 local HTTPS token endpoint (client credentials, refresh token) or from
-OAuthTokenCommand; the token cache across runs; a refused token renewed
+OAuthTokenCommand, also over STARTTLS; the token cache across runs; a refused token renewed
 once; endpoint and command failures; the error report on the run's token;
 and a log file and /STAT output without any token or secret."""
 import base64
@@ -15,6 +15,7 @@ import pytest
 from conftest import scrambled
 from mailjobs import SENT, assert_no_secrets, failure_lines, job, log_file_texts
 from oauthservers import OAUTH_ERROR, OAuthServer, TokenEndpoint
+from tlsservers import make_certificate
 
 # The test servers sign in without TLS on purpose.
 pytestmark = pytest.mark.filterwarnings("ignore:Requiring AUTH while not requiring TLS")
@@ -112,6 +113,20 @@ def test_token_from_the_endpoint_signs_in(prog, endpoint, mechanism, refresh):
     assert auth_lines(texts) == [f"AUTH {mechanism} ****", "235 2.7.0 Authentication successful"]
     assert texts[-1] == SENT
     assert stat.S_IMODE(os.stat(cache_file(prog)).st_mode) == 0o600
+
+
+# The usual setting: STARTTLS, and one CAFile (a bare name, beside the
+# program) that both the mail server and the token endpoint are checked with.
+def test_over_starttls_with_every_certificate_verified(prog, tmp_path, endpoint):
+    cert, key = make_certificate(str(tmp_path), name="smtp")
+    with open(cert, "rb") as a, open(endpoint.cert, "rb") as b:
+        prog.write("trusted.pem", a.read() + b.read())
+    keys = dict(endpoint_keys(endpoint, refresh=True), CAFile="trusted.pem", UseSSL=1, SSLType=2, VerifyPeer=1)
+    with OAuthServer(USER, accepted(endpoint), tls=(cert, key)) as server:
+        r = send(prog, server, "OAUTHBEARER", **keys)
+    assert_delivered(r, server)
+    assert server.handler.encrypted == [True]
+    assert len(endpoint.requests) == 1
 
 
 @pytest.mark.parametrize("where", ["settings", "job"])
