@@ -24,4 +24,10 @@ int TimeZoneBias()
     return bias;
 }
 
+std::int64_t UnixTimeNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace platform

@@ -40,12 +40,12 @@ std::vector<std::string> SplitTextLines(const std::string& text)
     return lines;
 }
 
-std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines)
+std::optional<SystemError> ReadFileText(const std::string& path, std::string& text)
 {
+    text.clear();
     TFile file;
     if (auto err = file.Open(path, TFile::TMode::Read))
         return err;
-    std::string text;
     char buf[65536];
     for (;;) {
         std::size_t got = 0;
@@ -55,7 +55,14 @@ std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<st
         if (got < sizeof buf)
             break;
     }
-    file.Close();
+    return file.Close();
+}
+
+std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines)
+{
+    std::string text;
+    if (auto err = ReadFileText(path, text))
+        return err;
     lines = SplitTextLines(text);
     return std::nullopt;
 }

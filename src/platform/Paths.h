@@ -20,6 +20,16 @@ bool IsAbsolutePath(const std::string& path);
 std::string FileNameOfPath(const std::string& path);
 std::string DirectoryOfPath(const std::string& path);
 
+// The path with the extension of its file name replaced (or added, for a
+// name without one; a leading dot starts no extension).
+std::string WithExtension(const std::string& path, const std::string& extension);
+
+// Where private data that goes with a settings file is kept (sign-in
+// tokens, say): here beside it, named after it with the extension replaced
+// by `extension`; a Windows build keeps it in the user's profile, since the
+// program's folder is shared by every user there.
+std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension);
+
 // The file of the loaded library (or program) that holds this address;
 // empty when none does.
 std::string ModuleFileOf(const void* address);

@@ -18,6 +18,22 @@ int OpenFlags(TFile::TMode mode)
     }
 }
 
+// Retries short writes and interrupts.
+std::optional<SystemError> WriteAll(int fd, const char* data, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return SystemErrorFromErrno(errno);
+        }
+        data += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 bool FileExists(const std::string& path)
@@ -70,20 +86,9 @@ std::optional<SystemError> TFile::Read(char* buffer, std::size_t n, std::size_t&
     return std::nullopt;
 }
 
-// Retries short writes and interrupts.
 std::optional<SystemError> TFile::Write(const char* data, std::size_t n)
 {
-    while (n > 0) {
-        const ssize_t w = ::write(static_cast<int>(FHandle), data, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return SystemErrorFromErrno(errno);
-        }
-        data += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return std::nullopt;
+    return WriteAll(static_cast<int>(FHandle), data, n);
 }
 
 std::optional<SystemError> TFile::Close()
@@ -95,6 +100,24 @@ std::optional<SystemError> TFile::Close()
     if (rc != 0 && errno != EINTR)
         return SystemErrorFromErrno(errno);
     return std::nullopt;
+}
+
+std::optional<SystemError> ReplaceOwnerOnlyFile(const std::string& path, const std::string& text)
+{
+    const std::string temporary = path + ".new" + std::to_string(::getpid());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return SystemErrorFromErrno(errno);
+    // An older file of that name may have had wider permissions.
+    std::optional<SystemError> err = ::fchmod(fd, 0600) == 0 ? WriteAll(fd, text.data(), text.size())
+                                                              : SystemErrorFromErrno(errno);
+    if (::close(fd) != 0 && !err)
+        err = SystemErrorFromErrno(errno);
+    if (!err && ::rename(temporary.c_str(), path.c_str()) != 0)
+        err = SystemErrorFromErrno(errno);
+    if (err)
+        ::unlink(temporary.c_str());
+    return err;
 }
 
 } // namespace platform

@@ -43,6 +43,11 @@ std::string DirectoryOfPath(const std::string& path)
     return delim == std::string::npos ? std::string() : path.substr(0, delim + 1);
 }
 
+std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension)
+{
+    return WithExtension(settingsPath, extension);
+}
+
 std::string ModuleFileOf(const void* address)
 {
     Dl_info info {};

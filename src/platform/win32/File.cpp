@@ -119,4 +119,23 @@ std::optional<SystemError> TFile::Close()
     return std::nullopt;
 }
 
+// The file lives in the user's own profile (see PrivateDataPath), whose
+// permissions keep other users out; the new text takes the name at once.
+std::optional<SystemError> ReplaceOwnerOnlyFile(const std::string& path, const std::string& text)
+{
+    const std::string temporary = path + ".new" + std::to_string(GetCurrentProcessId());
+    TFile file;
+    std::optional<SystemError> err = file.Open(temporary, TFile::TMode::Create);
+    if (!err)
+        err = file.Write(text.data(), text.size());
+    if (auto closeErr = file.Close(); closeErr && !err)
+        err = closeErr;
+    if (!err && !MoveFileExW(WideFromAnsi(temporary).c_str(), WideFromAnsi(path).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        err = LastWin32Error();
+    if (err)
+        DeleteFileAt(temporary);
+    return err;
+}
+
 } // namespace platform

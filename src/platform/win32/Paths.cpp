@@ -77,6 +77,20 @@ std::string DirectoryOfPath(const std::string& path)
     return path.substr(0, NameStart(path));
 }
 
+// In the user's local application data: the program's folder is shared by
+// every user of the machine. Beside the settings file when there is none.
+std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension)
+{
+    const std::string beside = WithExtension(settingsPath, extension);
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return beside;
+    const std::wstring folder = std::wstring(buffer, n) + L"\\plonemail";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return AnsiFromWide(folder) + PathDelim + FileNameOfPath(beside);
+}
+
 std::string ModuleFileOf(const void* address)
 {
     HMODULE module = nullptr;

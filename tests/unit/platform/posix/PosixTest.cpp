@@ -1,12 +1,16 @@
 // What only the POSIX side of the platform layer has: iconv names, errno
-// numbers, and paths where a backslash is part of a name.
+// numbers, paths where a backslash is part of a name, private data beside
+// the settings file and owner-only file modes.
 #include "IconvNames.h"
 #include "SocketErrors.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
 #include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -70,6 +74,34 @@ TEST(Paths, OnlyThePlatformSeparatorDividesAPath)
         EXPECT_EQ(DirectoryOfPath(c.Path), c.Directory) << c.Path;
         EXPECT_EQ(FileNameOfPath(c.Path), c.Name) << c.Path;
     }
+}
+
+TEST(Paths, PrivateDataBesideTheSettingsFile)
+{
+    EXPECT_EQ(PrivateDataPath("/opt/pm/plonEmail.dat", ".tokens"), "/opt/pm/plonEmail.tokens");
+    EXPECT_EQ(PrivateDataPath("/opt/pm/site.dat.cfg", ".tokens"), "/opt/pm/site.dat.tokens");
+    EXPECT_EQ(PrivateDataPath("/opt/p.m/settings", ".tokens"), "/opt/p.m/settings.tokens");
+    EXPECT_EQ(PrivateDataPath("/opt/pm/.dat", ".tokens"), "/opt/pm/.dat.tokens");
+}
+
+// The new content replaces the old as a whole, readable by the owner only,
+// also where the old file was readable by others.
+TEST(Files, OwnerOnlyFileReplacesTheOld)
+{
+    const std::string path = testing::TempDir() + "owner_only_" + std::to_string(::getpid());
+    ASSERT_FALSE(CreateEmptyFile(path));
+    ::chmod(path.c_str(), 0666);
+    ASSERT_FALSE(ReplaceOwnerOnlyFile(path, std::string("new\0content", 11)));
+    std::string text;
+    ASSERT_FALSE(ReadFileText(path, text));
+    EXPECT_EQ(text, std::string("new\0content", 11));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::unlink(path.c_str());
+    const auto err = ReplaceOwnerOnlyFile(testing::TempDir() + "no/such/dir/file", "x");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->Name, "ENOENT");
 }
 
 } // namespace
