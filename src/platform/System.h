@@ -2,6 +2,7 @@
 // What each system's folder (posix/, win32/) provides to the shared sources
 // of the platform layer; not for use outside it.
 
+#include "platform/HttpsClient.h"
 #include "platform/Resolver.h"
 #include "platform/Sockets.h"
 
@@ -26,5 +27,8 @@ bool SystemServicePort(const std::string& name, const std::string& proto, std::u
 
 // The ANSI code page of the process locale, before any override.
 unsigned ProcessAnsiCodePage();
+
+// The POST itself, once HttpsPost has checked the URL and the CA file.
+THttpsReply SystemHttpsPost(const THttpsPost& request);
 
 } // namespace platform

@@ -1,7 +1,4 @@
-#include "platform/HttpsClient.h"
-
-#include "platform/Files.h"
-#include "platform/TextUtil.h"
+#include "platform/System.h"
 
 #include <curl/curl.h>
 #include <dlfcn.h>
@@ -162,12 +159,8 @@ private:
 
 } // namespace
 
-THttpsReply HttpsPost(const THttpsPost& request)
+THttpsReply SystemHttpsPost(const THttpsPost& request)
 {
-    if (!LowerAscii(request.Url).starts_with("https://"))
-        throw EHttpsError(request.Url + ": not an https URL");
-    if (!request.CAFile.empty() && !FileExists(request.CAFile))
-        throw EHttpsError(request.Url + ": CA file " + request.CAFile + " not found");
     return TCurlRequest(Curl(), request).Perform();
 }
 

@@ -2,11 +2,9 @@
 // endpoint is shown end to end.
 #include "platform/HttpsClient.h"
 
-#include <gtest/gtest.h>
+#include "../LoopbackListener.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 using platform::EHttpsError;
 using platform::HttpsPost;
@@ -25,17 +23,11 @@ std::string Failure(const THttpsPost& post)
 }
 
 // A port of 127.0.0.1 that nothing listens on.
-int ClosedPort()
+std::uint16_t ClosedPort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t size = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    std::uint16_t port = 0;
+    platform::SocketClose(OpenLoopbackListener(-1, port));
+    return port;
 }
 
 TEST(HttpsClient, OnlyHttpsUrls)
