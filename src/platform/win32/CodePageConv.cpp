@@ -16,22 +16,37 @@ bool IsLowSurrogate(char16_t c)
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-// A lone surrogate is no character: it becomes "?" like any other that the
-// code page lacks.
-std::u16string WithoutLoneSurrogates(std::u16string_view text)
+// Only these code pages hold characters beyond the 16-bit range.
+bool HoldsSupplementaryCharacters(unsigned cp)
 {
-    std::u16string out(text);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (IsHighSurrogate(out[i]) && i + 1 < out.size() && IsLowSurrogate(out[i + 1]))
+    return cp == CP_UTF7 || cp == CP_UTF8 || cp == 54936;
+}
+
+// A lone surrogate is no character: it becomes "?" like any other that the
+// code page lacks; so does a pair where the code page has no such
+// character (one "?", not one for each half).
+std::u16string PreparedFor(std::u16string_view text, unsigned cp)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            if (HoldsSupplementaryCharacters(cp))
+                out.append(text.substr(i, 2));
+            else
+                out.push_back(u'?');
             ++i;
-        else if (IsHighSurrogate(out[i]) || IsLowSurrogate(out[i]))
-            out[i] = u'?';
+        } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+            out.push_back(u'?');
+        } else {
+            out.push_back(text[i]);
+        }
     }
     return out;
 }
 
-// Code pages whose converters take neither flags nor a default character.
-bool TakesNoDefaultChar(unsigned cp)
+// Code pages whose converters take no flags.
+bool TakesNoFlags(unsigned cp)
 {
     return cp == CP_UTF7 || cp == CP_UTF8 || cp == 50220 || cp == 50221 || cp == 50222 || cp == 50225 ||
            cp == 50227 || cp == 50229 || cp == 52936 || cp == 54936 || (cp >= 57002 && cp <= 57011) ||
@@ -76,7 +91,7 @@ std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage)
 {
     if (text.empty() || !CodePageAvailable(codePage))
         return {};
-    const std::u16string clean = WithoutLoneSurrogates(text);
+    const std::u16string clean = PreparedFor(text, codePage);
     if (codePage == 1200) {
         std::string bytes;
         for (char16_t c : clean) {
@@ -87,16 +102,14 @@ std::string Utf16ToCodePage(std::u16string_view text, unsigned codePage)
     }
     const std::wstring wide(clean.begin(), clean.end());
     const int size = static_cast<int>(wide.size());
-    // No best fit: a letter the code page lacks becomes "?", not a look-alike.
-    const bool plain = TakesNoDefaultChar(codePage);
-    const char question = '?';
-    const char* defaultChar = plain ? nullptr : &question;
-    const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
-    const int n = WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, defaultChar, nullptr);
+    // No best fit: a letter the code page lacks becomes the code page's own
+    // default character ("?", in EBCDIC too), not a look-alike.
+    const DWORD flags = TakesNoFlags(codePage) ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, nullptr);
     if (n <= 0)
         return {};
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(codePage, flags, wide.data(), size, out.data(), n, defaultChar, nullptr);
+    WideCharToMultiByte(codePage, flags, wide.data(), size, out.data(), n, nullptr, nullptr);
     return out;
 }
 

@@ -1,8 +1,11 @@
-// What only the POSIX side of the platform layer has: iconv names, errno
-// numbers, paths where a backslash is part of a name, private data beside
-// the settings file and owner-only file modes.
+// What only the POSIX side of the platform layer has: iconv names and code
+// pages, the OEM code page that follows the ANSI one, errno numbers, paths
+// where a backslash is part of a name, private data beside the settings
+// file and owner-only file modes.
 #include "IconvNames.h"
 #include "SocketErrors.h"
+#include "platform/CodePageConv.h"
+#include "platform/CodePages.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 
@@ -30,6 +33,26 @@ TEST(CodePageConv, IconvNames)
     };
     for (const auto& c : cases)
         EXPECT_EQ(IconvNameOfCodePage(c.CodePage), c.Name) << c.CodePage;
+}
+
+// iconv converts more than Windows does (UTF-32), and more than Wine does.
+TEST(CodePageConv, IconvConvertsTheRarerCodePages)
+{
+    for (unsigned cp : {50220u, 50225u, 54936u, 51932u, 12001u, 1047u, 20273u})
+        EXPECT_TRUE(CodePageAvailable(cp)) << cp;
+}
+
+// DOS code page 437 goes with the Western ANSI code pages; elsewhere the
+// ANSI code page stands in for the OEM one.
+TEST(CodePageConv, OemCodePageFollowsTheAnsiOne)
+{
+    const std::pair<unsigned, unsigned> cases[] = {
+        {1252, 437}, {28591, 437}, {28605, 437}, {1251, 1251}, {1250, 1250}, {CP_UTF8, CP_UTF8}};
+    for (const auto& [ansi, oem] : cases) {
+        SetAnsiCodePageOverride(ansi);
+        EXPECT_EQ(SystemOemCodePage(), oem) << ansi;
+    }
+    SetAnsiCodePageOverride(0);
 }
 
 TEST(Sockets, SystemErrorsMapToSocketNumbers)
