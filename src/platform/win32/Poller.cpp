@@ -8,28 +8,56 @@ namespace platform {
 
 namespace {
 
+enum class EPeek { Data, End, Nothing, Failed, NotConnected };
+
+// What the next receive would find, without taking it.
+EPeek Peek(SOCKET s)
+{
+    char byte = 0;
+    const int n = ::recv(s, &byte, 1, MSG_PEEK);
+    if (n != SOCKET_ERROR)
+        return n > 0 ? EPeek::Data : EPeek::End;
+    switch (WSAGetLastError()) {
+    case WSAEWOULDBLOCK: return EPeek::Nothing;
+    // A listener (readable: a connection waits) or a connect in progress.
+    case WSAENOTCONN:
+    case WSAEINVAL: return EPeek::NotConnected;
+    default: return EPeek::Failed;
+    }
+}
+
 // What a readable socket holds: data, the end of the stream, or a failure
 // (a reset) that the next receive would report.
 unsigned ReadableEvents(SOCKET s)
 {
-    char byte = 0;
-    const int n = ::recv(s, &byte, 1, MSG_PEEK);
-    if (n > 0)
-        return FdRead;
-    if (n == 0)
-        return FdRead | FdHangUp;
-    const int err = WSAGetLastError();
-    if (err == WSAEWOULDBLOCK)
-        return 0;
-    return FdRead | FdError | FdHangUp;
+    switch (Peek(s)) {
+    case EPeek::Data:
+    case EPeek::NotConnected: return FdRead;
+    case EPeek::End: return FdRead | FdHangUp;
+    case EPeek::Failed: return FdRead | FdError | FdHangUp;
+    default: return 0;
+    }
+}
+
+// Whether select should look at a socket for reading: for data when that is
+// wanted; else only for the peer's hang-up, which select cannot tell from
+// data, so not while unread data waits (a hang-up behind it shows once the
+// data has been read).
+bool WatchReadable(const TPollItem& item)
+{
+    if (item.Wanted & FdRead)
+        return true;
+    if (!item.WatchEnd)
+        return false;
+    const EPeek next = Peek(static_cast<SOCKET>(item.Socket));
+    return next != EPeek::Data && next != EPeek::NotConnected;
 }
 
 } // namespace
 
 // select over the sockets, woken through a datagram socket that sends to
 // itself. (WSAPoll would be simpler, but before Windows 10 2004 it never
-// reports a refused connect.) Read interest alone shows a hang-up: select
-// cannot watch for one without also reporting unread data.
+// reports a refused connect.)
 struct TPoller::TImpl {
     SOCKET Wake = INVALID_SOCKET;
 };
@@ -70,7 +98,7 @@ void TPoller::Wait(std::vector<TPollItem>& items, int timeoutMs)
     FD_SET(FImpl->Wake, &readable);
     for (const TPollItem& item : items) {
         const SOCKET s = static_cast<SOCKET>(item.Socket);
-        if (item.Wanted & FdRead)
+        if (WatchReadable(item))
             FD_SET(s, &readable);
         if (item.Wanted & FdWrite)
             FD_SET(s, &writable);
@@ -84,7 +112,7 @@ void TPoller::Wait(std::vector<TPollItem>& items, int timeoutMs)
             continue;
         const SOCKET s = static_cast<SOCKET>(item.Socket);
         if (FD_ISSET(s, &readable))
-            item.Ready |= ReadableEvents(s);
+            item.Ready |= ReadableEvents(s) & (item.Wanted | FdError | FdHangUp);
         if (FD_ISSET(s, &writable))
             item.Ready |= FdWrite;
         if (FD_ISSET(s, &failed))
