@@ -3,6 +3,7 @@
 #include "Win32Error.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 
@@ -23,6 +24,40 @@ DWORD ShareFlags(TFileShare share)
     case TFileShare::DenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
     default: return 0; // compatibility and exclusive
     }
+}
+
+std::optional<SystemError> WriteAll(HANDLE handle, const char* data, std::size_t n)
+{
+    while (n > 0) {
+        DWORD w = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
+        if (!WriteFile(handle, data, chunk, &w, nullptr))
+            return LastWin32Error();
+        data += w;
+        n -= w;
+    }
+    return std::nullopt;
+}
+
+// The security descriptor that gives the running user, and no one else,
+// full access, with nothing inherited from the folder.
+std::optional<SystemError> UserOnlyDescriptor(PSECURITY_DESCRIPTOR& descriptor)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return LastWin32Error();
+    alignas(TOKEN_USER) char buffer[256];
+    DWORD size = 0;
+    const BOOL gotUser = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    wchar_t* sid = nullptr;
+    if (!gotUser || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+        return LastWin32Error();
+    const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    LocalFree(sid);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return LastWin32Error();
+    return std::nullopt;
 }
 
 DWORD Attributes(const std::string& path)
@@ -97,15 +132,7 @@ std::optional<SystemError> TFile::Read(char* buffer, std::size_t n, std::size_t&
 
 std::optional<SystemError> TFile::Write(const char* data, std::size_t n)
 {
-    while (n > 0) {
-        DWORD w = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 30));
-        if (!WriteFile(Raw(FHandle), data, chunk, &w, nullptr))
-            return LastWin32Error();
-        data += w;
-        n -= w;
-    }
-    return std::nullopt;
+    return WriteAll(Raw(FHandle), data, n);
 }
 
 std::optional<SystemError> TFile::Close()
@@ -119,17 +146,25 @@ std::optional<SystemError> TFile::Close()
     return std::nullopt;
 }
 
-// The file lives in the user's own profile (see PrivateDataPath), whose
-// permissions keep other users out; the new text takes the name at once.
+// Created for its user alone before the text is in it; the new file then
+// takes the name.
 std::optional<SystemError> ReplaceOwnerOnlyFile(const std::string& path, const std::string& text)
 {
+    PSECURITY_DESCRIPTOR userOnly = nullptr;
+    if (auto err = UserOnlyDescriptor(userOnly))
+        return err;
+    SECURITY_ATTRIBUTES security {sizeof(SECURITY_ATTRIBUTES), userOnly, FALSE};
     const std::string temporary = path + ".new" + std::to_string(GetCurrentProcessId());
-    TFile file;
-    std::optional<SystemError> err = file.Open(temporary, TFile::TMode::Create);
-    if (!err)
-        err = file.Write(text.data(), text.size());
-    if (auto closeErr = file.Close(); closeErr && !err)
-        err = closeErr;
+    // A file that is there already would keep its own permissions.
+    DeleteFileAt(temporary);
+    const HANDLE h = CreateFileW(WideFromAnsi(temporary).c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    LocalFree(userOnly);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastWin32Error();
+    std::optional<SystemError> err = WriteAll(h, text.data(), text.size());
+    if (!CloseHandle(h) && !err)
+        err = LastWin32Error();
     if (!err && !MoveFileExW(WideFromAnsi(temporary).c_str(), WideFromAnsi(path).c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         err = LastWin32Error();
