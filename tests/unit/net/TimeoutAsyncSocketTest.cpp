@@ -29,6 +29,8 @@ struct TWatched {
     TWatched()
     {
         Socket.TimeoutCheckInterval = 100;
+        // A kept clock would serve the timers of later tests in this process.
+        Socket.KeepTimerThreadAlive = false;
         Socket.SetLineMode(true);
         Socket.OnTimeoutExpired = [this](TCustomAsyncSocket&, TTimeoutReason reason) {
             Expired.push_back({reason, platform::TickCount()});
