@@ -222,6 +222,11 @@ public:
 // socket loads it on first use and unloads it when it goes.
 class TSslLibrary {
 public:
+    // At program start: the crypto library starts without reading its
+    // configuration file, which a mail without TLS does not need (the
+    // Message-ID's digest would otherwise read it on every run). The first
+    // Load reads it then, before any TLS context exists.
+    static void DeferConfig();
     static void Load();
     static void Unload();
     static int LoadCount();
