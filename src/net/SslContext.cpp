@@ -623,6 +623,7 @@ void TSslContext::LoadCertificate()
 
 void TSslContext::LoadAuthorities()
 {
+    FDefaultAuthoritiesPending = false;
     if (!SslCAFile.empty() || !SslCAPath.empty()) {
         if (!SslCAFile.empty() && !platform::FileExists(SslCAFile))
             throw ESslContextException("File not found " + Quoted(SslCAFile));
@@ -647,8 +648,19 @@ void TSslContext::LoadAuthorities()
             FailWithLibraryError("Can't add certificate to context");
         return;
     }
+    // The library's default locations hold the whole system store: read
+    // once peers are verified (ApplyVerify), never for a connection that
+    // checks nothing.
+    FDefaultAuthoritiesPending = true;
+}
+
+void TSslContext::LoadDefaultAuthorities()
+{
+    if (!FDefaultAuthoritiesPending)
+        return;
     if (SSL_CTX_set_default_verify_paths(FCtx) != 1)
         FailWithLibraryError("Error loading default CA file and/or directory");
+    FDefaultAuthoritiesPending = false;
 }
 
 void TSslContext::LoadRevocations()
@@ -709,6 +721,7 @@ void TSslContext::ApplyVerify()
         SSL_CTX_set_verify_depth(FCtx, 0);
         return;
     }
+    LoadDefaultAuthorities();
     if (SSL_CTX_get_verify_mode(FCtx) != VerifyModeBits())
         SSL_CTX_set_verify(FCtx, VerifyModeBits(), SslVerifyCallback);
     SSL_CTX_set_verify_depth(FCtx, FSslVerifyDepth);

@@ -326,6 +326,7 @@ private:
     void LoadPrivateKey();
     void LoadCertificate();
     void LoadAuthorities();
+    void LoadDefaultAuthorities();
     void LoadRevocations();
     void LoadDHParams();
     void ApplyVerify();
@@ -339,6 +340,8 @@ private:
     ssl_ctx_st* FCtx = nullptr;
     bool FLibraryLoaded = false;
     bool FSslVerifyPeer = false;
+    // The default trust store is wanted and not yet read.
+    bool FDefaultAuthoritiesPending = false;
     TSslVerifyPeerModes FSslVerifyPeerModes {SslVerifyMode_PEER};
     int FSslVerifyDepth = 9;
     TSslCliSecurity FSslCliSecurity = sslCliSecIgnore;
