@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the peers of bench/compare, only those missing: Postfix for its
-# smtp-sink test server, stunnel4 for implicit TLS in front of it, curl, and
-# GNU time. Postfix is installed unconfigured and no mail daemon is started.
+# Installs what bench/compare runs, when a command is missing: Postfix for its
+# smtp-sink test server, stunnel4 for implicit TLS in front of it, curl, GNU
+# time, openssl (the test certificate) and strace (the write counts). Postfix
+# is installed unconfigured and no mail daemon is started.
 set -euo pipefail
-pkgs=(postfix stunnel4 curl time openssl python3)
+export PATH="$PATH:/usr/sbin:/sbin"
+needed=(smtp-sink=postfix stunnel4=stunnel4 curl=curl /usr/bin/time=time openssl=openssl strace=strace)
 missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+for entry in "${needed[@]}"; do
+  command -v "${entry%%=*}" >/dev/null || missing+=("${entry#*=}")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
