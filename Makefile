@@ -1,4 +1,4 @@
-# make build | make test | make demo | make bench
+# make build | make test | make demo | make bench [COMPARE="--big ..."]
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
 
@@ -27,6 +27,8 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPLONEMAIL_BENCH=ON -DPLONEMAIL_TESTS=OFF >/dev/null
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@scripts/bench-deps.sh
+	bench/compare --plonemail build-bench/plonemail $(COMPARE)
 
 clean:
 	rm -rf build build-asan build-all build-bench

@@ -269,7 +269,9 @@ TEST_P(ComposerFailureTest, TheRequestFailsAndNoMessageIsCompleted)
     Client.SetContentType(html ? smtpHtml : smtpPlainText);
     Client.PlainText = {"text"};
     Client.HtmlText = {"<p>text</p>"};
-    const std::string kept = Dir.Write("kept.gif", BinaryBytes(5000, 7));
+    // The first item is larger than a batch of message lines, so that part
+    // of the message has left before the second one fails.
+    const std::string kept = Dir.Write("kept.gif", BinaryBytes(3 * TCustomSmtpClient::SendBufferSize, 7));
     const std::string gone = Dir.Write("gone.bin", BinaryBytes(5000, 8));
     if (html) {
         Client.SetEmailImages({kept});

@@ -5,6 +5,7 @@
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
 #include "platform/Files.h"
+#include "platform/Sockets.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
@@ -188,7 +191,8 @@ TEST_F(TransferTest, BodyLinesAreDotDoubledAndCutHeaderLinesAreNot)
     for (std::size_t i = 0; i + 1 < expected.size(); ++i)
         sizes.push_back(static_cast<int>(expected[i].size()) + 2);
     EXPECT_EQ(SentSizes, sizes);
-    // Every body line is asked for only after the previous line has drained.
+    // Every body line is asked for only after the previous one has been
+    // handed to the socket.
     ASSERT_EQ(GetDataCalls.size(), Body.size() + 1);
     for (std::size_t i = 0; i < GetDataCalls.size(); ++i) {
         EXPECT_EQ(GetDataCalls[i].LineNum, static_cast<int>(i) + 1);
@@ -198,6 +202,60 @@ TEST_F(TransferTest, BodyLinesAreDotDoubledAndCutHeaderLinesAreNot)
     EXPECT_NE(std::find(Display.begin(), Display.end(), "> X-Change: b"), Display.end());
     EXPECT_EQ(Client.State(), smtpReady);
 }
+
+struct TBatchCase {
+    const char* Name;
+    int Lines;
+    int MaxWrites; // after the DATA command
+};
+
+void PrintTo(const TBatchCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class BatchTest : public TransferTest, public ::testing::WithParamInterface<TBatchCase> {};
+
+// The message lines go out in few large writes, the final "." with the
+// last of them, and arrive byte for byte as they were written one by one.
+TEST_P(BatchTest, LinesLeaveInFewWritesAndArriveUnchanged)
+{
+    const TBatchCase& c = GetParam();
+    Client.OwnHeaders = true;
+    TLines wire;
+    for (int i = 0; i < c.Lines; ++i) {
+        // Mostly short lines, every fifth one longer up to the limit of
+        // 2046; every seventh begins with a dot.
+        const std::size_t length = static_cast<std::size_t>(i % 5 ? i * 13 % 90 : i * 97 % 2047);
+        std::string line(length, static_cast<char>('a' + i % 26));
+        if (i % 7 == 0 && !line.empty())
+            line.front() = '.';
+        Body.push_back(line);
+        wire.push_back(line.starts_with(".") ? "." + line : line);
+    }
+    wire.push_back(".");
+    TScriptedServer server;
+    server.Lines({"220 ready"}).Expect().Lines({"354 go on"}).ExpectData().Lines({"250 queued"});
+    Connect(server);
+    // The reply to the final "." must not wait for a delayed acknowledgement.
+    int nodelay = 0;
+    EXPECT_EQ(platform::SocketGetOption(Client.Socket().Handle(), IPPROTO_TCP, TCP_NODELAY, nodelay), 0);
+    EXPECT_EQ(nodelay, 1);
+    std::vector<int> writes;
+    Client.Socket().OnSendData = [&](net::TCustomAsyncSocket&, int count) { writes.push_back(count); };
+
+    EXPECT_EQ(Run([&] { Client.Data(); }), (TDone {smtpData, 0}));
+    EXPECT_EQ(JoinCrLf(AfterData(server.Received())), JoinCrLf(wire));
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.front(), 6); // "DATA" CR LF
+    EXPECT_LE(static_cast<int>(writes.size()) - 1, c.MaxWrites);
+    EXPECT_EQ(SentSizes.size(), Body.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfer, BatchTest,
+                         ::testing::Values(TBatchCase {"SmallMessageInOneWrite", 30, 1},
+                                           TBatchCase {"LargeMessageInBatches", 3000, 3000 / 20}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TransferTest, OwnHeadersSendsTheBodyFirstAndARefusedDotFailsTheRequest)
 {
