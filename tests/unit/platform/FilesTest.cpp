@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 using platform::SplitTextLines;
 
 TEST(Files, LineEndsOfEveryKind)
@@ -28,5 +30,7 @@ TEST(CodePages, OverrideWinsOverLocale)
     platform::SetAnsiCodePageOverride(1252);
     EXPECT_EQ(platform::SystemAnsiCodePage(), 1252u);
     platform::SetAnsiCodePageOverride(0);
-    EXPECT_NE(platform::SystemAnsiCodePage(), 0u);
+    // The test program never sets a locale: the C locale's callers get UTF-8.
+    ASSERT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C");
+    EXPECT_EQ(platform::SystemAnsiCodePage(), 65001u);
 }
