@@ -13,6 +13,11 @@ import time
 from aiosmtpd.controller import Controller
 
 
+# A host name with a label longer than DNS allows: every lookup fails at
+# once, without asking a name server the test does not control.
+UNRESOLVABLE_HOST = "x" * 64 + ".invalid"
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
