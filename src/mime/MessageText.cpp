@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kUnwrappedMaxColumn = 1022;
 constexpr int kQpBodyLimit = 75;
+// Longest line a message may carry (RFC 5322), line end not counted.
+constexpr std::size_t kMaxPlainLine = 998;
 
 TSmtpDefaultEncoding ChooseEncoding(TSmtpDefaultEncoding requested, bool allow8bit, bool needsEncoding,
                                     std::uint32_t codePage)
@@ -28,6 +30,27 @@ TSmtpDefaultEncoding ChooseEncoding(TSmtpDefaultEncoding requested, bool allow8b
     if ((enc == smtpEnc7bit || enc == smtpEnc8bit) && NeedsStatefulTreatment(codePage))
         enc = smtpEncQuotedPrintable;
     return enc;
+}
+
+// The next line of a 7bit or 8bit text from position.
+std::string PlainLine(const TSmtpMessageText& cursor, int& position)
+{
+    return platform::Trim(WrapText(cursor.Text, "\r\n", kTextWrapPoints,
+                                   cursor.Wrap ? cursor.MaxLineLength : kUnwrappedMaxColumn, TByteSet{}, position,
+                                   !cursor.Wrap, cursor.CodePage, cursor.MultiByte));
+}
+
+// True when a line of the text as it would be sent in 7bit or 8bit is longer
+// than a server accepts.
+bool SendsOverlongLine(const TSmtpMessageText& cursor)
+{
+    if (cursor.Text.size() <= kMaxPlainLine)
+        return false;
+    int position = 1;
+    while (position <= static_cast<int>(cursor.Text.size()))
+        if (PlainLine(cursor, position).size() > kMaxPlainLine)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -53,6 +76,10 @@ int InitMessageText(TSmtpMessageText& cursor, const std::string& text, std::uint
     cursor.Position = 1;
     cursor.Wrap = wrap;
     cursor.Encoding = ChooseEncoding(requested, allow8bit, NeedsEncoding(cursor.Text), codePage);
+    // Cut to what a server accepts, such a line would no longer be the text
+    // that was written; soft line breaks keep it whole.
+    if ((cursor.Encoding == smtpEnc7bit || cursor.Encoding == smtpEnc8bit) && SendsOverlongLine(cursor))
+        cursor.Encoding = smtpEncQuotedPrintable;
     return static_cast<int>(cursor.Text.size());
 }
 
@@ -70,10 +97,7 @@ std::string NextMessageLine(TSmtpMessageText& cursor)
         line = Base64EncodeLine(cursor.Text, cursor.Position);
         break;
     default:
-        line = platform::Trim(WrapText(cursor.Text, "\r\n", kTextWrapPoints,
-                                       cursor.Wrap ? cursor.MaxLineLength : kUnwrappedMaxColumn,
-                                       TByteSet{}, cursor.Position, !cursor.Wrap, cursor.CodePage,
-                                       cursor.MultiByte));
+        line = PlainLine(cursor, cursor.Position);
         break;
     }
     if (cursor.Position > static_cast<int>(cursor.Text.size()))

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -171,6 +172,26 @@ TEST(FileStreams, RealFileAndMissingFile)
     } catch (const EMimeException& e) {
         EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     }
+}
+
+// Pipes and devices could block the run or never end: only regular files
+// are read.
+TEST(FileStreams, OnlyRegularFiles)
+{
+    char dir[] = "/tmp/plonemail-mime-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
+        try {
+            OpenBufferedFile(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const EMimeException& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + path + "\": not a regular file");
+        }
+    }
+    unlink(fifo.c_str());
+    rmdir(dir);
 }
 
 } // namespace

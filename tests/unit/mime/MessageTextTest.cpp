@@ -1,5 +1,6 @@
 #include "mime/MessageText.h"
 
+#include "MimeChecks.h"
 #include "mime/Base64.h"
 #include "platform/CodePages.h"
 
@@ -78,12 +79,44 @@ TEST(MessageText, PlainLinesAreTrimmedAndWrapped)
               (std::vector<std::string>{"two spaces", "next"}));
     EXPECT_EQ(Compose("aaaa bbbb cccc", smtpEnc7bit, false, 28591, true, 10).Lines,
               (std::vector<std::string>{"aaaa bbbb", "cccc"}));
-    // Without wrapping, only lines beyond 1022 columns are cut.
-    const std::string longLine = std::string(1500, 'w') + "\r\nend\r\n";
-    const TBody body = Compose(longLine, smtpEnc7bit);
-    ASSERT_EQ(body.Lines.size(), 3u);
-    EXPECT_EQ(body.Lines[0].size(), 1022u);
-    EXPECT_EQ(body.Lines[2], "end");
+}
+
+// Count words of the given length, each followed by a blank.
+std::string Words(int count, std::size_t length)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += std::string(length, 'w') + " ";
+    return text;
+}
+
+// A line longer than a server accepts (998 characters) would have to be cut:
+// the text goes quoted-printable instead and arrives whole.
+TEST(MessageText, OverlongLinesGoQuotedPrintable)
+{
+    const struct {
+        std::string Text;
+        bool Wrap;
+        bool Allow8bit;
+        TSmtpDefaultEncoding Chosen;
+    } cases[] = {
+        {std::string(998, 'w') + "\r\nend\r\n", false, false, smtpEnc7bit},
+        {std::string(999, 'w') + "\r\nend\r\n", false, false, smtpEncQuotedPrintable},
+        {"start\r\n" + std::string(1500, '\xE9'), false, true, smtpEncQuotedPrintable},
+        // Wrapped at blanks it fits; a word that long cannot be wrapped.
+        {Words(30, 99), true, false, smtpEnc7bit},
+        {"a " + std::string(1200, 'w'), true, false, smtpEncQuotedPrintable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text.substr(0, 20));
+        const TBody body = Compose(c.Text, smtpEnc7bit, c.Allow8bit, 28591, c.Wrap, 998);
+        EXPECT_EQ(body.Encoding, c.Chosen);
+        for (const auto& line : body.Lines)
+            EXPECT_LE(line.size(), 998u);
+        if (c.Chosen == smtpEncQuotedPrintable) {
+            EXPECT_EQ(mimecheck::DecodeQuotedPrintableLines(body.Lines), c.Text);
+        }
+    }
 }
 
 TEST(MessageText, Base64BodyInLinesOf76)

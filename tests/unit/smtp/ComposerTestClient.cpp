@@ -185,6 +185,12 @@ TEST_F(ComposerClientTest, WrapMsgMaxLineLenIsClampedAndWrapsTheText)
         sender.MailMessage = {words};
         TMessage m;
         ASSERT_EQ(ToFile(sender, m), (TDone {smtpToFile, 0}));
+        // Lines as long as 1022 would break the line limit of mail: that
+        // text goes quoted-printable, whole.
+        const bool quoted = Contains(m.Text, "Content-Transfer-Encoding: quoted-printable");
+        EXPECT_EQ(quoted, c.Stored > 998);
+        if (quoted)
+            continue;
         std::size_t longest = 0;
         std::string text;
         for (const std::string& line : m.BodyLines()) {
