@@ -1,8 +1,12 @@
-# make build | make test | make demo | make bench
+# make build | make test | make fuzz | make stress | make demo | make bench
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
+# Seconds each fuzz target runs in `make fuzz`.
+FUZZ_SECONDS ?= 60
+FUZZ_CC ?= clang-14
+FUZZ_CXX ?= clang++-14
 
-.PHONY: deps configure build test demo bench clean
+.PHONY: deps configure build test fuzz stress demo bench clean
 
 deps:
 	@scripts/deps.sh
@@ -20,6 +24,14 @@ test: build
 	@printf 'subdirs("%s" "%s")\n' "$(CURDIR)/build" "$(CURDIR)/build-asan" > build-all/CTestTestfile.cmake
 	ctest --test-dir build-all --output-on-failure
 
+# Every fuzz target under libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, FUZZ_SECONDS each.
+fuzz: deps
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DPLONEMAIL_FUZZ=ON -DPLONEMAIL_TESTS=OFF >/dev/null
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
+	@scripts/fuzz.sh $(FUZZ_SECONDS)
+
 demo: build
 	@scripts/demo.sh
 
@@ -29,4 +41,4 @@ bench: deps
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
 clean:
-	rm -rf build build-asan build-all build-bench
+	rm -rf build build-asan build-all build-bench build-fuzz
