@@ -32,6 +32,14 @@ fuzz: deps
 	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
 	@scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# The many-senders test in its long form: 200 processes, 50 at a time.
+STRESS_SENDERS ?= 200
+STRESS_PARALLEL ?= 50
+stress: build
+	cd tests/e2e && PLONEMAIL_SENDERS=$(STRESS_SENDERS) PLONEMAIL_PARALLEL=$(STRESS_PARALLEL) \
+		PLONEMAIL_BIN=$(CURDIR)/build/plonemail /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+		--basetemp=$(CURDIR)/build/stress test_many_senders.py
+
 demo: build
 	@scripts/demo.sh
 

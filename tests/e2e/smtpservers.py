@@ -33,9 +33,10 @@ class Received:
 
 
 class _Handler:
-    def __init__(self, refuse_rcpt=()):
+    def __init__(self, refuse_rcpt=(), refuse_data=None):
         self.received = []
         self.refuse_rcpt = set(refuse_rcpt)
+        self.refuse_data = refuse_data
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refuse_rcpt:
@@ -44,13 +45,20 @@ class _Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        self.received.append(Received(envelope))
+        mail = Received(envelope)
+        refusal = self.refuse_data and self.refuse_data(mail)
+        if refusal:
+            return refusal
+        self.received.append(mail)
         return "250 Message accepted for delivery"
 
 
 class RecordingServer:
-    def __init__(self, refuse_rcpt=()):
-        self.handler = _Handler(refuse_rcpt)
+    """refuse_data, when given, sees each mail at the end of its data and
+    returns the reply that refuses it, or None to accept it."""
+
+    def __init__(self, refuse_rcpt=(), refuse_data=None):
+        self.handler = _Handler(refuse_rcpt, refuse_data)
         self.port = free_port()
         self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port)
 
