@@ -44,9 +44,6 @@ private:
 // The character classes of message composition.
 inline constexpr TByteSet kRfc822Specials{"()<>,;:\\.[]\"@"};
 inline constexpr TByteSet kQExtraChars{" =?_"};
-inline constexpr TByteSet kHeaderFoldPoints{"\t ,;>]"};
 inline constexpr TByteSet kTextWrapPoints{"\t ,-."};
-inline constexpr TByteSet kAddressSeparators{",;"};
-inline constexpr TByteSet kAddressQuoteChars{"\"'"};
 
 } // namespace mime

@@ -9,10 +9,17 @@ namespace mime {
 
 namespace {
 
-constexpr std::size_t kTextLineMax = 1022;
+// The longest line SMTP carries, without its CR LF (RFC 5321 4.5.3.1.6).
+constexpr std::size_t kTextLineMax = 998;
 constexpr std::size_t kQpLineFill = 73;
 constexpr std::size_t kBase64LineBytes = 57;
 constexpr std::size_t kBase64BlockLines = 26;
+
+// A line that begins with a full stop gets one more on the wire.
+std::size_t TextLineCap(const std::string& line)
+{
+    return !line.empty() && line.front() == '.' ? kTextLineMax - 1 : kTextLineMax;
+}
 
 } // namespace
 
@@ -20,7 +27,7 @@ bool ReadFileTextLine(TBufferedReadStream& stream, std::string& line)
 {
     line.clear();
     for (;;) {
-        if (line.size() == kTextLineMax) {
+        if (line.size() == TextLineCap(line)) {
             // A line ending right after a full line belongs to it, not to
             // an empty line of its own.
             if (stream.PeekByte() == '\r')
@@ -36,6 +43,26 @@ bool ReadFileTextLine(TBufferedReadStream& stream, std::string& line)
             line.push_back(static_cast<char>(c));
     }
     return stream.More();
+}
+
+bool TextLinesFit(TBufferedReadStream& stream)
+{
+    std::size_t length = 0;
+    bool dot = false;
+    for (int c; (c = stream.ReadByte()) >= 0;) {
+        if (c == '\n') {
+            length = 0;
+        } else if (c == '\r') {
+            if (stream.PeekByte() != '\n')
+                return false;
+        } else {
+            if (length == 0)
+                dot = c == '.';
+            if (++length + (dot ? 1 : 0) > kTextLineMax)
+                return false;
+        }
+    }
+    return true;
 }
 
 bool EncodeFileQuotedPrintableLine(TBufferedReadStream& stream, std::string& line)

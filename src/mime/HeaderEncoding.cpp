@@ -167,19 +167,112 @@ std::size_t NextRunLength(std::u16string_view rest, std::uint32_t codePage, char
     return best;
 }
 
-std::vector<std::string> FoldPieces(const std::string& line, const TByteSet& foldPoints, int maxColumn,
-                                    std::uint32_t codePage, bool multiByte)
+bool IsBlank(char c)
 {
-    std::vector<std::string> pieces;
-    int pos = 1;
-    do {
-        std::string piece = platform::Trim(
-            WrapText(line, kWordJoin, foldPoints, maxColumn, TByteSet{}, pos, false, codePage, multiByte));
-        // A blank continuation line would end the header block.
-        if (pieces.empty() || !piece.empty())
-            pieces.push_back(std::move(piece));
-    } while (pos <= static_cast<int>(line.size()));
-    return pieces;
+    return c == ' ' || c == '\t';
+}
+
+// Where a header line may be folded without changing what a parser reads
+// back: before a run of blanks (the blank then begins the next line) and, in
+// an address list, after a comma between two addresses (the next line then
+// begins with TAB). Folds are never put inside quoted strings or angle
+// brackets of an address list, nor before the first character of the value.
+class THeaderFolder {
+public:
+    THeaderFolder(TFoldStyle style, std::uint32_t codePage, bool multiByte)
+        : style_(style), codePage_(codePage), multiByte_(multiByte)
+    {
+    }
+
+    // Cuts one stretch of the line (the first, or one that follows a fold
+    // already in it) into physical lines; no fold goes in before index from.
+    void Fold(const std::string& text, std::size_t from, bool first, std::vector<std::string>& out);
+
+private:
+    enum class TCut { None, BeforeBlank, AfterComma };
+
+    TCut CutAt(const std::string& text, std::size_t i, std::size_t from, std::size_t lastSolid) const;
+    void Track(const std::string& text, std::size_t& i);
+
+    TFoldStyle style_;
+    std::uint32_t codePage_;
+    bool multiByte_;
+    bool quoted_ = false;
+    int angle_ = 0;
+};
+
+THeaderFolder::TCut THeaderFolder::CutAt(const std::string& text, std::size_t i, std::size_t from,
+                                         std::size_t lastSolid) const
+{
+    if (i <= from || i >= lastSolid || quoted_ || angle_ > 0)
+        return TCut::None;
+    if (IsBlank(text[i]) && !IsBlank(text[i - 1]))
+        return TCut::BeforeBlank;
+    if (style_ == TFoldStyle::AddressList && text[i - 1] == ',' && !IsBlank(text[i]))
+        return TCut::AfterComma;
+    return TCut::None;
+}
+
+// Steps over the character at i, following quotes and angle brackets of an
+// address list.
+void THeaderFolder::Track(const std::string& text, std::size_t& i)
+{
+    const std::size_t n = multiByte_ ? std::max<std::size_t>(CharByteCount(text, i, codePage_), 1) : 1;
+    if (n == 1 && style_ == TFoldStyle::AddressList) {
+        const char c = text[i];
+        if (quoted_ && c == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\'))
+            ++i;
+        else if (c == '"')
+            quoted_ = !quoted_;
+        else if (!quoted_ && c == '<')
+            ++angle_;
+        else if (!quoted_ && c == '>' && angle_ > 0)
+            --angle_;
+    }
+    i += n;
+}
+
+void THeaderFolder::Fold(const std::string& text, std::size_t from, bool first, std::vector<std::string>& out)
+{
+    const std::size_t lastSolid = text.find_last_not_of(" \t");
+    if (lastSolid == std::string::npos) {
+        if (first)
+            out.push_back(text);  // a blank continuation line would end the header block
+        return;
+    }
+    std::size_t start = 0;
+    std::size_t fold = 0;
+    std::string prefix;
+    TCut foldCut = TCut::None;
+    auto width = [&](std::size_t end) { return prefix.size() + end - start; };
+    auto emit = [&](std::size_t end) {
+        out.push_back(prefix + text.substr(start, end - start));
+        prefix = foldCut == TCut::AfterComma ? "\t" : "";
+        start = end;
+    };
+    for (std::size_t i = 0; i < text.size() && i <= lastSolid;) {
+        const TCut cut = CutAt(text, i, from, lastSolid);
+        if (cut != TCut::None) {
+            if (width(i) > static_cast<std::size_t>(kHeaderMaxColumn) && fold > start)
+                emit(fold);
+            fold = i;
+            foldCut = cut;
+        }
+        Track(text, i);
+    }
+    if (width(text.size()) > static_cast<std::size_t>(kHeaderMaxColumn) && fold > start)
+        emit(fold);
+    out.push_back(prefix + text.substr(start));
+}
+
+// Index of the first character of the value of a header line.
+std::size_t ValueStart(const std::string& line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return 0;
+    const std::size_t value = line.find_first_not_of(" \t", colon + 1);
+    return value == std::string::npos ? line.size() : value;
 }
 
 } // namespace
@@ -225,16 +318,21 @@ std::string EncodeStatefulHeaderText(std::uint32_t codePage, const std::string& 
 }
 
 void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& line, std::uint32_t codePage,
-                    bool multiByte)
+                    bool multiByte, TFoldStyle style)
 {
-    const auto pieces = FoldPieces(line, kHeaderFoldPoints, kHeaderMaxColumn, codePage, multiByte);
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        headerLines.push_back(i == 0 ? pieces[i] : "\t" + pieces[i]);
-}
-
-std::string FoldString(const std::string& text, const TByteSet& foldPoints, int maxColumn)
-{
-    return JoinWords(FoldPieces(text, foldPoints, maxColumn, 0, false));
+    THeaderFolder folder(style, codePage, multiByte);
+    std::size_t start = 0;
+    for (bool first = true;; first = false) {
+        // A fold already in the line stays: CR LF before a blank.
+        std::size_t end = line.find("\r\n", start);
+        while (end != std::string::npos && (end + 2 >= line.size() || !IsBlank(line[end + 2])))
+            end = line.find("\r\n", end + 1);
+        const std::string stretch = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        folder.Fold(stretch, first ? ValueStart(stretch) : 0, first, headerLines);
+        if (end == std::string::npos)
+            return;
+        start = end + 2;
+    }
 }
 
 std::string ContentTypeFromFileName(const std::string& fileName)

@@ -25,14 +25,18 @@ std::string EncodeStatefulHeaderText(std::uint32_t codePage, const std::string& 
                                      int maxColumn, bool fold, const std::string& text,
                                      std::uint32_t sourceCodePage = 0);
 
-// Folds a complete header line at the header fold points to 76 columns and
-// appends the pieces to the list (every piece after the first starts with
-// TAB). A CR LF TAB in the line is kept as a fold.
-void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& line, std::uint32_t codePage,
-                    bool multiByte);
+// How a header value may be folded: unstructured text only before blanks;
+// an address list also after the commas between addresses.
+enum class TFoldStyle { Unstructured, AddressList };
 
-// Folds a value at the given fold points; pieces joined by CR LF TAB.
-std::string FoldString(const std::string& text, const TByteSet& foldPoints, int maxColumn);
+// Folds a complete header line to 76 columns where a fold changes nothing a
+// parser reads back, and appends the physical lines to the list. The line
+// break goes in before a run of blanks, which then begins the next line; in
+// an address list also after a comma outside quoted strings and angle
+// brackets, the next line then beginning with TAB. A run without such a
+// place stays whole. A CR LF before a blank already in the line is kept.
+void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& line, std::uint32_t codePage,
+                    bool multiByte, TFoldStyle style = TFoldStyle::Unstructured);
 
 // Content type guessed from a file name's extension.
 std::string ContentTypeFromFileName(const std::string& fileName);

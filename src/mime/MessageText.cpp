@@ -5,7 +5,8 @@
 #include "mime/Charsets.h"
 #include "mime/MimeException.h"
 #include "mime/TextEncoders.h"
-#include "platform/TextUtil.h"
+
+#include <algorithm>
 
 namespace mime {
 
@@ -13,8 +14,50 @@ namespace {
 
 constexpr int kUnwrappedMaxColumn = 1022;
 constexpr int kQpBodyLimit = 75;
-// Longest line a message may carry (RFC 5322), line end not counted.
-constexpr std::size_t kMaxPlainLine = 998;
+// The longest line SMTP carries, without its CR LF (RFC 5321 4.5.3.1.6).
+constexpr std::size_t kMaxWireLine = 998;
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// The next 7bit/8bit line from position: the text as written up to its line
+// break. A wrapped line loses only the blanks at the soft break it ends or
+// starts with.
+std::string PlainLine(const TSmtpMessageText& c, int& position)
+{
+    const int start = std::max(position, 1);
+    const bool lineStart = start == 1 || c.Text[static_cast<std::size_t>(start) - 2] == '\n';
+    // No wrap width goes beyond what SMTP carries.
+    const int width = c.Wrap ? std::min(c.MaxLineLength, static_cast<int>(kMaxWireLine)) : kUnwrappedMaxColumn;
+    std::string line =
+        WrapText(c.Text, "\r\n", kTextWrapPoints, width, TByteSet{}, position, !c.Wrap, c.CodePage, c.MultiByte);
+    if (!c.Wrap)
+        return line;
+    const bool lineEnd = position > static_cast<int>(c.Text.size()) ||
+                         c.Text[static_cast<std::size_t>(position) - 2] == '\n';
+    if (!lineEnd)
+        while (!line.empty() && IsBlank(line.back()))
+            line.pop_back();
+    if (!lineStart)
+        line.erase(0, std::min(line.find_first_not_of(" \t"), line.size()));
+    return line;
+}
+
+// Whether every 7bit/8bit line of the text reaches the wire as it is: no
+// line, with the dot that transparency puts before a leading one, longer
+// than SMTP allows, and no CR or LF that is not a line break of the text.
+bool PlainLinesFit(const TSmtpMessageText& c)
+{
+    for (int position = 1; position <= static_cast<int>(c.Text.size());) {
+        const std::string line = PlainLine(c, position);
+        const std::size_t wire = line.size() + (!line.empty() && line.front() == '.' ? 1 : 0);
+        if (wire > kMaxWireLine || line.find_first_of("\r\n") != std::string::npos)
+            return false;
+    }
+    return true;
+}
 
 TSmtpDefaultEncoding ChooseEncoding(TSmtpDefaultEncoding requested, bool allow8bit, bool needsEncoding,
                                     std::uint32_t codePage)
@@ -30,27 +73,6 @@ TSmtpDefaultEncoding ChooseEncoding(TSmtpDefaultEncoding requested, bool allow8b
     if ((enc == smtpEnc7bit || enc == smtpEnc8bit) && NeedsStatefulTreatment(codePage))
         enc = smtpEncQuotedPrintable;
     return enc;
-}
-
-// The next line of a 7bit or 8bit text from position.
-std::string PlainLine(const TSmtpMessageText& cursor, int& position)
-{
-    return platform::Trim(WrapText(cursor.Text, "\r\n", kTextWrapPoints,
-                                   cursor.Wrap ? cursor.MaxLineLength : kUnwrappedMaxColumn, TByteSet{}, position,
-                                   !cursor.Wrap, cursor.CodePage, cursor.MultiByte));
-}
-
-// True when a line of the text as it would be sent in 7bit or 8bit is longer
-// than a server accepts.
-bool SendsOverlongLine(const TSmtpMessageText& cursor)
-{
-    if (cursor.Text.size() <= kMaxPlainLine)
-        return false;
-    int position = 1;
-    while (position <= static_cast<int>(cursor.Text.size()))
-        if (PlainLine(cursor, position).size() > kMaxPlainLine)
-            return true;
-    return false;
 }
 
 } // namespace
@@ -76,10 +98,14 @@ int InitMessageText(TSmtpMessageText& cursor, const std::string& text, std::uint
     cursor.Position = 1;
     cursor.Wrap = wrap;
     cursor.Encoding = ChooseEncoding(requested, allow8bit, NeedsEncoding(cursor.Text), codePage);
-    // Cut to what a server accepts, such a line would no longer be the text
-    // that was written; soft line breaks keep it whole.
-    if ((cursor.Encoding == smtpEnc7bit || cursor.Encoding == smtpEnc8bit) && SendsOverlongLine(cursor))
+    // Lines that could not go out as written travel quoted-printable, whose
+    // soft line breaks keep them whole.
+    if ((cursor.Encoding == smtpEnc7bit || cursor.Encoding == smtpEnc8bit) && !PlainLinesFit(cursor))
         cursor.Encoding = smtpEncQuotedPrintable;
+    // The line end after the last quoted-printable line is the text's own
+    // last line break; encoded as well it would arrive twice.
+    if (cursor.Encoding == smtpEncQuotedPrintable && cursor.Text.ends_with("\r\n"))
+        cursor.Text.resize(cursor.Text.size() - 2);
     return static_cast<int>(cursor.Text.size());
 }
 

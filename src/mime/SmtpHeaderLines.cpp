@@ -1,11 +1,13 @@
 #include "mime/SmtpHeaderLines.h"
 
+#include "mime/AddressList.h"
 #include "mime/ByteSet.h"
 #include "mime/Charsets.h"
 #include "mime/HeaderEncoding.h"
 #include "mime/TextEncoders.h"
 #include "platform/TextUtil.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace mime {
@@ -13,11 +15,24 @@ namespace mime {
 namespace {
 
 constexpr int kHeaderWidth = 76;
+// The longest line SMTP carries; a longer header line is folded whatever
+// FoldHeaders says.
+constexpr std::size_t kMaxWireLine = 998;
 
-struct TAddressElement {
-    std::string Display;
-    std::string Address;
-};
+bool FitsWire(const std::string& line)
+{
+    return line.size() <= kMaxWireLine;
+}
+
+// Every CR LF separated piece of a text fits.
+bool PiecesFitWire(const std::string& text)
+{
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        if (end - start > kMaxWireLine)
+            return false;
+    return text.size() - start <= kMaxWireLine;
+}
 
 bool IsBlankByte(char c)
 {
@@ -42,59 +57,6 @@ std::string SingleLine(const std::string& value)
         if (i + 1 >= value.size() || !IsBlankByte(value[i + 1]))
             out.push_back(' ');
     }
-    return out;
-}
-
-// Leading blanks and trailing separators off.
-std::string TrimElement(const std::string& element)
-{
-    const std::size_t first = element.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    std::size_t last = element.size();
-    while (last > first && kAddressSeparators.Has(element[last - 1]))
-        --last;
-    return element.substr(first, last - first);
-}
-
-// The trimmed text between the "<" at lt and the next ">" (or the end).
-std::string AngleContent(const std::string& text, std::size_t lt)
-{
-    const std::size_t gt = text.find('>', lt + 1);
-    return platform::Trim(text.substr(lt + 1, gt == std::string::npos ? std::string::npos : gt - lt - 1));
-}
-
-TAddressElement SplitElement(const std::string& element)
-{
-    TAddressElement e;
-    if (element[0] == '"' || element[0] == '\'') {
-        const std::size_t close = element.find(element[0], 1);
-        e.Display = element.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-        const std::string rest = close == std::string::npos ? std::string{} : element.substr(close + 1);
-        const std::size_t lt = rest.find('<');
-        e.Address = lt == std::string::npos ? platform::Trim(rest) : AngleContent(rest, lt);
-    } else if (const std::size_t lt = element.find('<'); lt != std::string::npos) {
-        e.Display = platform::Trim(element.substr(0, lt));
-        e.Address = AngleContent(element, lt);
-    } else {
-        const std::size_t space = element.find(' ');
-        e.Display = element.substr(0, space);
-        e.Address = space == std::string::npos ? std::string{} : platform::Trim(element.substr(space + 1));
-    }
-    if (e.Address.empty() && e.Display.find('@') != std::string::npos)
-        std::swap(e.Address, e.Display);
-    return e;
-}
-
-std::string Quoted(const std::string& text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"')
-            out.push_back('\\');
-        out.push_back(c);
-    }
-    out.push_back('"');
     return out;
 }
 
@@ -188,63 +150,69 @@ std::string TSmtpHeaderLines::Converted(const std::string& value) const
     return SingleLine(converted);
 }
 
-std::string TSmtpHeaderLines::EncodedWords(const std::string& raw, const std::string& converted, int maxColumn) const
+std::string TSmtpHeaderLines::EncodedWords(const std::string& raw, const std::string& converted, int maxColumn,
+                                           bool fold) const
 {
     if (convertToCharset_ && NeedsStatefulTreatment(codePage_))
-        return EncodeStatefulHeaderText(codePage_, charSet_, encType_, maxColumn, foldHeaders_, raw, SourceCodePage());
-    return HdrEncodeInLine(converted, kRfc822Specials, encType_, multiByte_, codePage_, foldHeaders_, maxColumn,
-                           charSet_);
+        return EncodeStatefulHeaderText(codePage_, charSet_, encType_, maxColumn, fold, raw, SourceCodePage());
+    return HdrEncodeInLine(converted, kRfc822Specials, encType_, multiByte_, codePage_, fold, maxColumn, charSet_);
+}
+
+std::string TSmtpHeaderLines::HeaderWords(const std::string& name, const std::string& raw,
+                                          const std::string& converted) const
+{
+    const std::string words = EncodedWords(raw, converted, ColumnsAfter(name), foldHeaders_);
+    if (foldHeaders_ || PiecesFitWire(name + words))
+        return words;
+    return EncodedWords(raw, converted, ColumnsAfter(name), true);
 }
 
 std::string TSmtpHeaderLines::DisplayText(const std::string& name, int maxColumn) const
 {
     const std::string converted = Converted(name);
     if (allow8bitChars_ || (!NeedsEncoding(converted) && codePage_ != kCpUtf7))
-        return Quoted(converted);
-    return EncodedWords(name, converted, maxColumn);
+        return QuotedString(converted, codePage_);
+    return EncodedWords(name, converted, maxColumn, foldHeaders_);
 }
 
-void TSmtpHeaderLines::AddFoldable(const std::string& line)
+void TSmtpHeaderLines::AddFoldable(const std::string& line, TFoldStyle style)
 {
-    if (foldHeaders_)
-        FoldHeaderLine(lines_, line, codePage_, multiByte_);
+    if (foldHeaders_ || !FitsWire(line))
+        FoldHeaderLine(lines_, line, codePage_, multiByte_, style);
     else
         Add(line);
 }
 
 void TSmtpHeaderLines::AddAddrHdr(const std::string& name, const std::string& value)
 {
+    std::vector<std::string> items;
+    SplitAddressList(value, items, SourceCodePage());
     std::string text;
-    int pos = 1;
-    while (pos <= static_cast<int>(value.size())) {
-        const std::string piece =
-            WrapText(value, "\r\n", kAddressSeparators, 1, kAddressQuoteChars, pos, false, codePage_, multiByte_);
-        const std::string element = TrimElement(SingleLine(piece));
-        if (element.empty())
-            continue;
-        const TAddressElement e = SplitElement(element);
-        if (e.Display.empty())
+    for (const std::string& item : items) {
+        const TMailAddress e = ParseAddress(SingleLine(item), SourceCodePage());
+        if (e.DisplayName.empty())
             text += e.Address + ",";
         else
-            text += DisplayText(e.Display, ColumnsAfter(name)) + " <" + e.Address + ">,";
+            text += DisplayText(e.DisplayName, ColumnsAfter(name)) + " <" + e.Address + ">,";
     }
     while (!text.empty() && text.back() == ',')
         text.pop_back();
-    const std::string line = WithoutTrailingSpaces(name) + " " + text;
-    if (foldHeaders_ && line.size() > static_cast<std::size_t>(kHeaderWidth))
-        FoldHeaderLine(lines_, line, codePage_, multiByte_);
-    else
-        Add(line);
+    AddFoldable(WithoutTrailingSpaces(name) + " " + text, TFoldStyle::AddressList);
 }
 
 void TSmtpHeaderLines::AddHdr(const std::string& name, const std::string& value)
 {
     const std::string raw = SingleLine(value);
     const std::string converted = Converted(raw);
-    if (!allow8bitChars_ && (NeedsEncoding(converted) || codePage_ == kCpUtf7))
-        AddMultiLine(name + EncodedWords(raw, converted, ColumnsAfter(name)));
-    else
-        AddFoldable(name + converted);
+    if (allow8bitChars_ || (!NeedsEncoding(converted) && codePage_ != kCpUtf7)) {
+        const std::size_t first = lines_.size();
+        AddFoldable(name + converted, TFoldStyle::Unstructured);
+        if (std::all_of(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end(), FitsWire))
+            return;
+        // A run too long to fold at a blank: encoded words can be cut anywhere.
+        lines_.resize(first);
+    }
+    AddMultiLine(name + HeaderWords(name, raw, converted));
 }
 
 void TSmtpHeaderLines::AddMultiLine(const std::string& text)

@@ -1,5 +1,6 @@
 #pragma once
 #include "mime/Encodings.h"
+#include "mime/HeaderEncoding.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -59,11 +60,15 @@ private:
     // The value in the list's charset when conversion is asked for.
     std::string Converted(const std::string& value) const;
     // Encoded words of a value (raw: as given; converted: in the charset).
-    std::string EncodedWords(const std::string& raw, const std::string& converted, int maxColumn) const;
+    std::string EncodedWords(const std::string& raw, const std::string& converted, int maxColumn, bool fold) const;
+    // The encoded words of a header value, folded when FoldHeaders is on or
+    // when a line could not carry them unfolded.
+    std::string HeaderWords(const std::string& name, const std::string& raw, const std::string& converted) const;
     // A display name, quoted or as encoded words.
     std::string DisplayText(const std::string& name, int maxColumn) const;
-    // Adds a complete line, folded when FoldHeaders is on.
-    void AddFoldable(const std::string& line);
+    // Adds a complete line, folded when FoldHeaders is on or when it is
+    // longer than SMTP carries.
+    void AddFoldable(const std::string& line, TFoldStyle style);
 
     std::vector<std::string> lines_;
     bool allow8bitChars_ = false;

@@ -1,7 +1,9 @@
 #pragma once
 // The application object of the message-loop thread: its terminated flag, its
-// own message processing and its default display of exceptions that nobody
-// else handled.
+// own message processing, its default display of exceptions that nobody
+// else handled, and the windows it owns.
+
+#include "platform/PublishedComponent.h"
 
 #include <atomic>
 #include <exception>
@@ -28,9 +30,13 @@ public:
     // Set once at start-up, before any message is dispatched.
     TExceptionEvent OnException;
 
+    // The owner of every window, root of the named component tree.
+    TPublishedComponent& Component() { return FComponent; }
+
 private:
     TApplication() = default;
     std::atomic<bool> FTerminated { false };
+    TPublishedComponent FComponent { "Application", nullptr };
 };
 
 } // namespace platform

@@ -99,4 +99,12 @@ int TimeZoneBias()
     return bias;
 }
 
+std::uint64_t SystemTimeAsFileTime()
+{
+    constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600u;
+    const timespec ts = RealTimeNow();
+    return (static_cast<std::uint64_t>(ts.tv_sec) + kSecondsFrom1601To1970) * 10000000u +
+           static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
+}
+
 } // namespace platform

@@ -36,4 +36,8 @@ TSystemTime LocalTimeNow();
 TSystemTime UtcTimeNow();
 int TimeZoneBias();
 
+// The current time as a Windows file time: 100-nanosecond units since
+// 1601-01-01 UTC.
+std::uint64_t SystemTimeAsFileTime();
+
 } // namespace platform

@@ -70,4 +70,11 @@ void SetAnsiCodePageOverride(unsigned codePage)
     g_override = codePage;
 }
 
+unsigned SystemOemCodePage()
+{
+    const unsigned ansi = SystemAnsiCodePage();
+    const bool western = ansi == 1252 || ansi == 28591 || ansi == 28605;
+    return western ? 437 : ansi;
+}
+
 } // namespace platform

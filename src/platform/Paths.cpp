@@ -28,4 +28,16 @@ bool IsAbsolutePath(const std::string& path)
     return !path.empty() && path[0] == PathDelim;
 }
 
+std::string FileNameOfPath(const std::string& path)
+{
+    const auto delim = path.rfind(PathDelim);
+    return delim == std::string::npos ? path : path.substr(delim + 1);
+}
+
+std::string DirectoryOfPath(const std::string& path)
+{
+    const auto delim = path.rfind(PathDelim);
+    return delim == std::string::npos ? std::string() : path.substr(0, delim + 1);
+}
+
 } // namespace platform

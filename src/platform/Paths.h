@@ -13,4 +13,10 @@ std::string ProgramDir();
 bool HasDirectoryPart(const std::string& path);
 bool IsAbsolutePath(const std::string& path);
 
+// The file name of a path without its directory, and the directory with
+// its trailing separator (empty when there is none). Only this platform's
+// separators divide a path: elsewhere a backslash is part of a name.
+std::string FileNameOfPath(const std::string& path);
+std::string DirectoryOfPath(const std::string& path);
+
 } // namespace platform

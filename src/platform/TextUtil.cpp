@@ -53,6 +53,14 @@ std::string ReplaceAll(const std::string& text, const std::string& from, const s
     return out;
 }
 
+std::string JoinTextLines(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text.append(line).append("\r\n");
+    return text;
+}
+
 bool IsBlank(const std::string& s)
 {
     for (char c : s)

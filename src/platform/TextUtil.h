@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +19,9 @@ namespace platform {
 
 // Replaces every occurrence of `from` (not empty), left to right.
 std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to);
+
+// The lines of a text list as one text, each line followed by CR LF.
+std::string JoinTextLines(const std::vector<std::string>& lines);
 
 // True when the text has no byte above 32.
 bool IsBlank(const std::string& s);

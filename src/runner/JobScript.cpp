@@ -1,5 +1,6 @@
 #include "runner/JobScript.h"
 
+#include "mime/AddressList.h"
 #include "platform/CodePages.h"
 #include "platform/Files.h"
 #include "platform/TextUtil.h"
@@ -38,11 +39,6 @@ long IndexOfWord(const std::string& word, std::initializer_list<const char*> wor
         ++i;
     }
     return -1;
-}
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
 }
 
 } // namespace
@@ -126,7 +122,7 @@ void TJobScriptReader::TagFrom()
 {
     ScanAttributes({"NAME", "EMAIL"}, [this](const std::string& name, const std::string& value) {
         if (name == "NAME")
-            job_.FromHeader = Quoted(ConvertOemChars(Trim(value)));
+            job_.FromHeader = mime::QuotedString(ConvertOemChars(Trim(value)), codePage_);
         else {
             job_.FromHeader += " <" + Trim(value) + ">";
             job_.FromAddress = value;
@@ -140,7 +136,7 @@ void TJobScriptReader::TagRecipient(std::string& list)
     std::string entry;
     ScanAttributes({"NAME", "EMAIL"}, [&](const std::string& name, const std::string& value) {
         if (name == "NAME")
-            entry = Quoted(ConvertOemChars(Trim(value)));
+            entry = mime::QuotedString(ConvertOemChars(Trim(value)), codePage_);
         else {
             const auto items = SplitString(value, ";");
             for (std::size_t i = 0; i < items.size(); ++i)

@@ -3,6 +3,8 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+
 namespace runner {
 
 std::string TProcessLog::FormatLine(const std::string& message)
@@ -20,6 +22,12 @@ void TProcessLog::Display(const std::string& line)
     displayMemo_.push_back(line);
     if (OnLine)
         OnLine(line);
+}
+
+void TProcessLog::SetDisplayMemo(const std::vector<std::string>& lines)
+{
+    const std::size_t keep = std::min(lines.size(), MaxOldLines + 1);
+    displayMemo_.assign(lines.end() - static_cast<std::ptrdiff_t>(keep), lines.end());
 }
 
 void TProcessLog::AddLogLine(const std::string& message)

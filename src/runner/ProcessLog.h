@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace runner {
 
@@ -22,6 +23,8 @@ public:
     void CloseLogFile();
 
     const std::deque<std::string>& DisplayMemo() const { return displayMemo_; }
+    // Replaces the display list (the newest lines, if there are too many).
+    void SetDisplayMemo(const std::vector<std::string>& lines);
     const std::string& LogPath() const { return logPath_; }
     bool LogOpen() const { return logOpen_; }
 

@@ -3,9 +3,9 @@
 #include "runner/fSendEMail.h"
 
 #include "mime/Charsets.h"
-#include "platform/Clock.h"
 #include "platform/CodePages.h"
 #include "platform/EventLoop.h"
+#include "platform/Paths.h"
 #include "platform/TextUtil.h"
 #include "runner/Usage.h"
 #include "smtp/SmtpReply.h"
@@ -18,15 +18,17 @@ namespace runner {
 
 namespace {
 
-constexpr std::uint16_t kErrTimedOut = 10060;
-constexpr std::uint16_t kErrClient = 500;
 constexpr std::uint32_t kCpLatin1 = 28591;
-constexpr std::uint32_t kProgressCheckMs = 250;
 // Once the message is accepted only QUIT is left: its reply and the close
 // after it are waited for a few seconds at most.
 constexpr long kQuitWaitSeconds = 5;
 // The millisecond tick difference spans 24 days; longer limits are cut.
 constexpr long kLongestWaitSeconds = 2'000'000;
+
+std::uint32_t SecondsToMs(long seconds)
+{
+    return static_cast<std::uint32_t>(std::min(seconds, kLongestWaitSeconds)) * 1000u;
+}
 
 // True when the text survives a round trip through iso-8859-1.
 bool FitsLatin1(const std::string& text, std::uint32_t from)
@@ -37,56 +39,41 @@ bool FitsLatin1(const std::string& text, std::uint32_t from)
     return !latin1.empty() && mime::ConvertCodePage(latin1, kCpLatin1, from) == text;
 }
 
+// A command of the AUTH exchange as the log shows it: the mechanism's name
+// stays; the credentials, and every answer derived from them (a CRAM digest
+// or an NTLM response can be attacked offline), become "****".
+std::string MaskedAuthCommand(const std::string& command)
+{
+    if (platform::UpperAscii(command.substr(0, 5)) != "AUTH ")
+        return "****";
+    const std::size_t blank = command.find(' ', 5);
+    return blank == std::string::npos ? command : command.substr(0, blank) + " ****";
+}
+
 } // namespace
 
-void TfrmSendEMail::CreateSmtpClient()
+// Server and account, the same for the job's mail and the error report.
+void TfrmSendEMail::ConfigureConnection(smtp::TSslHtmlSmtpSender& c)
 {
-    smtpClient = std::make_unique<smtp::TSslHtmlSmtpSender>();
-    auto& c = *smtpClient;
-    c.SetShareMode(smtp::smtpShareDenyWrite);
-    c.LocalAddr = "0.0.0.0";
-    c.LocalAddr6 = "::";
-    c.Port = "smtp";
-    c.AuthType = smtp::smtpAuthNone;
-    c.ConfirmReceipt = false;
-    c.HdrPriority = smtp::smtpPriorityNone;
-    c.SetCharSet("iso-8859-1");
-    c.ConvertToCharset = true;
-    c.SetWrapMsgMaxLineLen(76);
-    c.SendMode = smtp::smtpToSocket;
-    c.DefaultEncoding = smtp::smtpEnc8bit;
-    c.Allow8bitChars = true;
-    c.FoldHeaders = true;
-    c.WrapMessageText = false;
-    c.SetContentType(smtp::smtpPlainText);
-    c.OwnHeaders = false;
-    c.SetHtmlCharSet("windows-1252");
-    c.HtmlConvertToCharset = false;
-
-    using namespace std::placeholders;
-    c.OnDisplay = std::bind(&TfrmSendEMail::smtpClientDisplay, this, _1, _2);
-    c.OnCommand = std::bind(&TfrmSendEMail::smtpClientCommand, this, _1, _2);
-    c.OnResponse = std::bind(&TfrmSendEMail::smtpClientResponse, this, _1, _2);
-    c.OnRequestDone = std::bind(&TfrmSendEMail::smtpClientRequestDone, this, _1, _2, _3);
-    c.OnMessageDataSent = [this](smtp::TCustomSmtpClient&, int) { Progress(); };
+    c.Host = Settings.Host;
+    c.Port = Settings.Port;
+    c.SignOn.clear();
+    c.AuthType = static_cast<smtp::TSmtpAuthType>(Settings.Auth);
+    c.Username = Settings.Username;
+    c.Password = Settings.Password;
+    // With authentication the envelope sender is set once AUTH has passed.
+    if (c.AuthType == smtp::smtpAuthNone)
+        c.FromName = Settings.From;
 }
 
 void TfrmSendEMail::ConfigureClient()
 {
     auto& c = *smtpClient;
-    const std::string& from = Settings.From;
-    c.Host = Settings.Host;
-    c.Port = Settings.Port;
-    c.SignOn.clear();
-    c.HdrFrom = platform::IsBlank(Job.FromHeader) ? from : Job.FromHeader;
+    ConfigureConnection(c);
+    c.HdrFrom = SenderHeader();
     c.HdrTo = Job.ToList;
     c.HdrCc = Job.CcList;
     c.HdrSubject = Job.Subject;
-    c.AuthType = static_cast<smtp::TSmtpAuthType>(Settings.Auth);
-    c.Username = Settings.Username;
-    c.Password = Settings.Password;
-    if (c.AuthType == smtp::smtpAuthNone)
-        c.FromName = from;
     // Until the client speaks TLS, a mail that asks for it is not sent at
     // all rather than sent (with its password) in the clear.
     if (Settings.UseSSL && Settings.SSLType != 0) {
@@ -122,8 +109,8 @@ void TfrmSendEMail::ConfigureClient()
 // Header texts are UTF-8 by now while bodies are still in the ANSI code page.
 // The client is told so, its headers are always encoded words (raw 8-bit
 // headers are not decoded reliably), the text part keeps iso-8859-1 only when
-// every letter fits it, and the HTML part is labelled with the code page its
-// bytes are really in.
+// every letter fits it, file names included, and the HTML part is labelled
+// with the code page its bytes are really in.
 void TfrmSendEMail::ChooseCharsets()
 {
     auto& c = *smtpClient;
@@ -135,6 +122,10 @@ void TfrmSendEMail::ChooseCharsets()
         latin1 = latin1 && FitsLatin1(*text, platform::CP_UTF8);
     for (auto& line : c.PlainText)
         latin1 = latin1 && FitsLatin1(line, ansi);
+    // Attachment and image names are written in the text part's charset.
+    for (const auto* files : {&c.EmailFiles(), &c.EmailImages()})
+        for (const std::string& path : *files)
+            latin1 = latin1 && FitsLatin1(platform::FileNameOfPath(path), ansi);
     if (!latin1)
         c.SetCharSet("utf-8");
     const std::string ansiName = mime::CodePageToCharset(ansi);
@@ -151,10 +142,9 @@ void TfrmSendEMail::StartConnect()
         StartFailed(e);
         return;
     }
-    progressTimer_ = std::make_unique<net::TKvTimer>(smtpClient.get());
-    progressTimer_->SetInterval(kProgressCheckMs);
-    progressTimer_->SetOnTimer([this](net::TKvTimer&) { CheckProgress(); });
-    Progress();
+    // A request that makes no progress within its limit fails the run.
+    progressTimer_ = std::make_unique<TStallTimer>(
+        *smtpClient, [this] { return SecondsToMs(ProgressLimit()); }, [this] { Stalled(); });
 }
 
 void TfrmSendEMail::StartFailed(const std::exception& e)
@@ -171,12 +161,7 @@ void TfrmSendEMail::StartFailed(const std::exception& e)
     }
 }
 
-void TfrmSendEMail::Progress()
-{
-    lastProgress_ = platform::TickCount();
-}
-
-// Seconds the current wait may last without progress.
+// Seconds the current wait of the job's mail may last without progress.
 long TfrmSendEMail::ProgressLimit() const
 {
     if (dataAccepted_)
@@ -186,17 +171,14 @@ long TfrmSendEMail::ProgressLimit() const
     return Settings.Timeout;
 }
 
-// A request that makes no progress within its limit fails the run: the
-// client itself would wait for ever on a silent server. Progress is a
+// The client itself would wait for ever on a silent server. Progress is a
 // command or line sent, or a complete reply: a reply whose continuation
 // lines never end is no progress.
-void TfrmSendEMail::CheckProgress()
+void TfrmSendEMail::Stalled()
 {
-    const long limit = ProgressLimit();
-    const auto limitMs = static_cast<std::uint32_t>(std::min(limit, kLongestWaitSeconds)) * 1000u;
-    if (finished_ || net::TickDiff(lastProgress_, platform::TickCount()) < limitMs)
+    if (finished_)
         return;
-    const std::string seconds = std::to_string(limit) + " seconds";
+    const std::string seconds = std::to_string(ProgressLimit()) + " seconds";
     if (dataAccepted_) {
         EndAfterQuit(smtpClient->StatusCode() == 221
                          ? "The server did not close the connection within " + seconds + " after QUIT; closed"
@@ -207,19 +189,36 @@ void TfrmSendEMail::CheckProgress()
     Fail(smtpClient->RequestType(), kErrTimedOut);
 }
 
+std::uint32_t TfrmSendEMail::TimeoutMs() const
+{
+    return SecondsToMs(Settings.Timeout);
+}
+
+void TfrmSendEMail::Progress()
+{
+    if (progressTimer_)
+        progressTimer_->Progress();
+}
+
 void TfrmSendEMail::smtpClientDisplay(smtp::TCustomSmtpClient&, const std::string&)
 {
 }
 
-void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient&, const std::string& Msg)
+// Once the run has ended nothing more of the client reaches the log.
+void TfrmSendEMail::smtpClientCommand(smtp::TCustomSmtpClient& Sender, const std::string& Msg)
 {
+    if (finished_)
+        return;
     Progress();
     dataReplyDue_ = Msg == ".";
-    AddLogLine(Msg);
+    // The log file may be readable by others: no password goes into it.
+    AddLogLine(Sender.RequestType() == smtp::smtpAuth ? MaskedAuthCommand(Msg) : Msg);
 }
 
 void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::string& Msg)
 {
+    if (finished_)
+        return;
     if (!smtp::ParseReplyLine(Msg).Continuation) {
         Progress();
         dataReplyDue_ = false;
@@ -245,13 +244,16 @@ void TfrmSendEMail::smtpClientResponse(smtp::TCustomSmtpClient&, const std::stri
 void TfrmSendEMail::Fail(smtp::TSmtpRequest request, std::uint16_t errorCode)
 {
     finished_ = true;
-    StepText = "Error sending Email, Step: " + std::to_string(static_cast<int>(request)) +
-               " Error: " + std::to_string(errorCode);
+    StepText = Lang.TranslateMessage("Error sending Email") + ", Step: " +
+               std::to_string(static_cast<int>(request)) + " Error: " + std::to_string(errorCode);
     if (ErrorText.empty())  // a failure without a reply still says what went wrong
         ErrorText = smtpClient->ErrorMessage();
     HadError = true;
-    FinishFailed();
+    // The failed client stops before the error report pumps messages: a
+    // request cut off by the time limit must not go on meanwhile (a DATA
+    // could still complete the mail that is being reported as not sent).
     smtpClient->Abort();
+    FinishFailed();
     Close();
 }
 
@@ -271,48 +273,35 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
     }
     if (RqType == smtp::smtpData)
         dataAccepted_ = true;
-    if (smtpClient->AuthType != smtp::smtpAuthNone && RqType == smtp::smtpAuth)
-        smtpClient->FromName = Settings.From;
-    StartNext(RqType);
-    if (RqType == smtp::smtpQuit)
-        FinishSent();
-}
-
-void TfrmSendEMail::StartNext(smtp::TSmtpRequest completed)
-{
-    using namespace smtp;
-    auto& c = *smtpClient;
-    const bool auth = c.AuthType != smtpAuthNone;
-    TSmtpRequest next = completed;
-    switch (completed) {
-    case smtpConnect: next = auth ? smtpEhlo : smtpHelo; break;
-    case smtpHelo: next = auth ? completed : smtpMailFrom; break;
-    case smtpEhlo: next = auth ? smtpAuth : completed; break;
-    case smtpAuth: next = auth ? smtpMailFrom : completed; break;
-    case smtpMailFrom: next = smtpRcptTo; break;
-    case smtpRcptTo: next = smtpData; break;
-    case smtpData: next = smtpQuit; break;
-    case smtpQuit: AddLogLine("Email sended!"); return;
-    default: return;
-    }
-    if (next == completed)
-        return;
-    try {
-        switch (next) {
-        case smtpHelo: c.Helo(); break;
-        case smtpEhlo: c.Ehlo(); break;
-        case smtpAuth: c.Auth(); break;
-        case smtpMailFrom: c.MailFrom(); break;
-        case smtpRcptTo: c.RcptTo(); break;
-        case smtpData: c.Data(); break;
-        default: c.Quit(); break;
-        }
-    } catch (const std::exception& e) {
+    if (auto refused = ContinueChain(*smtpClient, RqType)) {
         // A request the client refuses to start (no recipients, say) fails
         // the run like a refused one.
-        ErrorText = std::string("Error: ") + e.what();
-        Fail(next, kErrClient);
+        ErrorText = "Error: " + refused->Message;
+        Fail(refused->Request, kErrClient);
+        return;
     }
+    if (RqType == smtp::smtpQuit) {
+        AddLogLine("Email sended!");
+        FinishSent();
+    }
+}
+
+// What both clients do after a request succeeded: the envelope sender once
+// AUTH has passed, then the next request of the chain.
+std::optional<TfrmSendEMail::TRefusedRequest> TfrmSendEMail::ContinueChain(smtp::TCustomSmtpClient& c,
+                                                                           smtp::TSmtpRequest completed)
+{
+    if (c.AuthType != smtp::smtpAuthNone && completed == smtp::smtpAuth)
+        c.FromName = Settings.From;
+    const auto next = NextRequest(c, completed, Settings);
+    if (!next)
+        return std::nullopt;
+    try {
+        StartRequest(c, *next);
+    } catch (const std::exception& e) {
+        return TRefusedRequest {*next, e.what()};
+    }
+    return std::nullopt;
 }
 
 // The server has accepted the message: whatever becomes of QUIT, the mail
@@ -342,13 +331,15 @@ void TfrmSendEMail::FinishFailed()
     AddLogLine(ErrorText);
     if (ShowStatus)
         console_.MessageBox(frmSendEMail.Caption, "ERROR No Email Sent");
+    if (SendErrorMail)
+        SendErrorReport();
 }
 
 void TfrmSendEMail::RunMessageLoop()
 {
     auto& loop = platform::TEventLoop::Current();
     platform::TQueuedMessage msg;
-    while (!closed_ && smtpClient && loop.GetMessage(msg))
+    while (!closed_ && loop.GetMessage(msg))
         platform::TEventLoop::DispatchMessage(msg);
     progressTimer_.reset();
 }

@@ -1,6 +1,7 @@
 #include "runner/fSendEMail.h"
 
 #include "mime/Charsets.h"
+#include "platform/Application.h"
 #include "platform/CodePages.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -16,6 +17,7 @@ TfrmSendEMail::TfrmSendEMail(platform::TConsole& console, std::string programDir
         if (shown_)
             console_.ShowLine(line);
     };
+    CreateComponents();
 }
 
 int TfrmSendEMail::Execute(const std::vector<std::string>& args)
@@ -116,6 +118,7 @@ void TfrmSendEMail::RunJob()
     }
     if (!ReadSettings())
         return;
+    TranslateTexts();
     if (Settings.SaveLog)
         log_.OpenLogFile(LogArg, ProgramDir);
 
@@ -126,14 +129,36 @@ void TfrmSendEMail::RunJob()
         } catch (const std::exception& e) {
             StartFailed(e);
         }
+    } else {
+        Close();
     }
-    Job = TJobModel();  // the client holds copies of what it needs
+    FreeWorkingLists();
 
     if (HadError) {
         AddLogLine("End with errors.");
         log_.CloseLogFile();
         Close();
     }
+}
+
+void TfrmSendEMail::TranslateTexts()
+{
+    Lang.LanguageFile = ProgramDir + platform::PathDelim + Settings.Language;
+    Lang.ObjStart = &platform::TApplication::Instance().Component();
+    Lang.Translate();
+}
+
+// The client holds copies of what it needs; the texts of the mail stay for
+// the error report.
+void TfrmSendEMail::FreeWorkingLists()
+{
+    TJobModel texts;
+    texts.FromHeader = std::move(Job.FromHeader);
+    texts.ToList = std::move(Job.ToList);
+    texts.CcList = std::move(Job.CcList);
+    texts.BccList = std::move(Job.BccList);
+    texts.Subject = std::move(Job.Subject);
+    Job = std::move(texts);
 }
 
 void TfrmSendEMail::SendJobMail()
@@ -152,7 +177,6 @@ void TfrmSendEMail::SendJobMail()
         platform::DeleteFileAt(JobPath);
     EchoJob();
     ConvertJobToUtf8();
-    CreateSmtpClient();
     ConfigureClient();
     if (!HadError)
         StartConnect();
@@ -201,19 +225,26 @@ void TfrmSendEMail::EchoJob()
 {
     AddLogLine(std::string("PLONEMAIL: Ver. ") + ProgramVersion);
     AddLogLine("Host: " + Settings.Host);
-    AddLogLine("From: " + (platform::IsBlank(Job.FromHeader) ? Settings.From : Job.FromHeader));
+    AddLogLine("From: " + SenderHeader());
     AddLogLine("TO: " + Job.ToList);
     AddLogLine("SUBJECT:" + Job.Subject);
 }
 
+std::string TfrmSendEMail::SenderHeader() const
+{
+    return platform::IsBlank(Job.FromHeader) ? Settings.From : Job.FromHeader;
+}
+
 void TfrmSendEMail::ConvertJobToUtf8()
 {
-    const auto ansi = platform::SystemAnsiCodePage();
-    for (std::string* text : {&Settings.From, &Job.FromHeader, &Job.ToList, &Job.CcList, &Job.BccList, &Job.Subject}) {
-        std::string utf8 = mime::ConvertCodePage(*text, ansi, platform::CP_UTF8);
-        if (!utf8.empty() || text->empty())  // a failed conversion keeps the text
-            *text = std::move(utf8);
-    }
+    for (std::string* text : {&Settings.From, &Job.FromHeader, &Job.ToList, &Job.CcList, &Job.BccList, &Job.Subject})
+        *text = AnsiToUtf8(*text);
+}
+
+std::string AnsiToUtf8(const std::string& text)
+{
+    std::string utf8 = mime::ConvertCodePage(text, platform::SystemAnsiCodePage(), platform::CP_UTF8);
+    return utf8.empty() && !text.empty() ? text : utf8;  // a failed conversion keeps the text
 }
 
 void TfrmSendEMail::ShowOrLog(const std::string& message)

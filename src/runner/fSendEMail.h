@@ -1,14 +1,17 @@
 #pragma once
-#include "net/KvTimer.h"
+#include "lang/LumIdiom.h"
 #include "platform/Console.h"
+#include "platform/PublishedComponent.h"
 #include "runner/JobScript.h"
 #include "runner/ProcessLog.h"
+#include "runner/RequestChain.h"
 #include "runner/Settings.h"
 #include "smtp/HtmlSmtpSender.h"
 
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,8 @@ enum TExitCode : int {
 struct TCaptioned {
     std::string Name;
     std::string Caption;
+    int Width = 0;
+    int Height = 0;
 };
 
 // The main window: owns the command line, the settings, the process log and
@@ -48,8 +53,8 @@ public:
     const TProcessLog& Log() const { return log_; }
     int ExitCode() const;
 
-    TCaptioned frmSendEMail {"frmSendEMail", "Send Email"};
-    TCaptioned grpDebug {"grpDebug", "Process log"};
+    TCaptioned frmSendEMail {"frmSendEMail", "Send Email", 343, 307};
+    TCaptioned grpDebug {"grpDebug", "Process log", 301, 249};
 
     // Command line.
     std::string ProgramDir;
@@ -71,6 +76,12 @@ public:
 
     // Sends the job's mail.
     std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpClient;
+    // Sends the error report.
+    std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpLog;
+    // The language file.
+    lang::TLumIdioma Lang;
+    // False while the error report is under way.
+    bool ErrorMailDone = true;
 
     void smtpClientDisplay(smtp::TCustomSmtpClient& Sender, const std::string& Msg);
     void smtpClientCommand(smtp::TCustomSmtpClient& Sender, const std::string& Msg);
@@ -79,7 +90,21 @@ public:
     void FinishSent();
     void FinishFailed();
 
+    // Mails the failure to ErrorMailTo; returns when that has ended.
+    void SendErrorReport();
+    void smtpLogRequestDone(smtp::TCustomSmtpClient& Sender, smtp::TSmtpRequest RqType, std::uint16_t ErrorCode);
+
 private:
+    // A request a client refused to start, with the client's reason.
+    struct TRefusedRequest {
+        smtp::TSmtpRequest Request;
+        std::string Message;
+    };
+
+    void CreateComponents();
+    void PublishComponents();
+    void TranslateTexts();
+    void FreeWorkingLists();
     bool ReadSettings();
     void SendJobMail();
     // False when the job script exists but cannot be read.
@@ -87,20 +112,28 @@ private:
     void ApplyJobOverrides();
     void EchoJob();
     void ConvertJobToUtf8();
-    void CreateSmtpClient();
+    std::string SenderHeader() const;
+    void ConfigureConnection(smtp::TSslHtmlSmtpSender& c);
     void ConfigureClient();
     void ChooseCharsets();
     void StartConnect();
     // A run that cannot go on: "Error: " and the reason in the log.
     void StartFailed(const std::exception& e);
-    void StartNext(smtp::TSmtpRequest completed);
+    std::optional<TRefusedRequest> ContinueChain(smtp::TCustomSmtpClient& c, smtp::TSmtpRequest completed);
     void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
     void Progress();
     long ProgressLimit() const;
-    void CheckProgress();
+    void Stalled();
     void EndAfterQuit(const std::string& why);
+    std::uint32_t TimeoutMs() const;
     void RunMessageLoop();
     void Unusable(const std::string& message);
+
+    void ConfigureReport();
+    std::vector<std::string> ReportBody() const;
+    void WaitForReport();
+    void ReportProgress();
+    void ReportFailed(smtp::TSmtpRequest request, std::uint16_t errorCode, const std::string& reason);
 
     platform::TConsole& console_;
     TProcessLog log_;
@@ -110,10 +143,18 @@ private:
     bool sent_ = false;
     bool unusable_ = false;
     bool finished_ = false;  // the run has ended; late completions are ignored
-    std::unique_ptr<net::TKvTimer> progressTimer_;
-    std::uint32_t lastProgress_ = 0;
     bool dataReplyDue_ = false;  // the final "." waits for its reply
     bool dataAccepted_ = false;  // the server has accepted the message
+    std::unique_ptr<TStallTimer> progressTimer_;
+    std::unique_ptr<TStallTimer> reportTimer_;
+
+    // Registry entries of the window and its components; declared last so
+    // that they go before the objects their properties reach.
+    std::vector<std::unique_ptr<platform::TPublishedComponent>> entries_;
 };
+
+// The text converted from the system ANSI code page to UTF-8; unchanged
+// when it cannot be converted.
+std::string AnsiToUtf8(const std::string& text);
 
 } // namespace runner

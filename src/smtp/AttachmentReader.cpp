@@ -1,5 +1,6 @@
 #include "smtp/AttachmentReader.h"
 
+#include "mime/AddressList.h"
 #include "mime/Base64.h"
 #include "mime/ByteSet.h"
 #include "mime/Charsets.h"
@@ -18,11 +19,16 @@ namespace smtp {
 
 namespace {
 
-// Long file names are folded at any space, digit or letter.
-constexpr mime::TByteSet kNameFoldPoints = mime::TByteSet(" ")
-                                               .AddRange('0', '9')
-                                               .AddRange('A', 'Z')
-                                               .AddRange('a', 'z');
+// A file that cannot be read here counts as fitting: opening it for the
+// part reports the failure.
+bool TextLinesFit(const std::string& path)
+{
+    try {
+        return mime::TextLinesFit(*mime::OpenBufferedFile(path));
+    } catch (const std::exception&) {
+        return true;
+    }
+}
 
 TOpenOutcome OutcomeOf(TSmtpAfterOpenFileAction action)
 {
@@ -49,30 +55,27 @@ void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::
     }
 }
 
-std::string FileNameOf(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string NameAsWritten(const TComposerSettings& s, const std::string& name, bool fold, int maxColumn)
 {
     const std::uint32_t ansi = mime::AnsiCodePage();
     const std::string converted =
         s.ConvertToCharset && ansi != s.CodePage ? mime::ConvertCodePage(name, ansi, s.CodePage) : name;
+    // A line break in a name would end the header line: such a name is
+    // always written as encoded words.
+    const bool lineBreak = converted.find_first_of("\r\n") != std::string::npos;
+    if (!lineBreak && (s.Allow8bitChars || (!mime::NeedsEncoding(converted) && s.CodePage != mime::kCpUtf7)))
+        return mime::QuotedString(converted, s.CodePage);
     const char encType = s.DefaultEncoding == mime::smtpEncBase64 ? 'B' : 'Q';
-    if (!s.Allow8bitChars && (mime::NeedsEncoding(converted) || s.CodePage == mime::kCpUtf7)) {
-        if (s.ConvertToCharset && mime::NeedsStatefulTreatment(s.CodePage))
-            return mime::EncodeStatefulHeaderText(s.CodePage, s.CharSet, encType, maxColumn, fold, name);
-        return mime::HdrEncodeInLine(converted, mime::kRfc822Specials, encType, s.MultiByte, s.CodePage, fold,
-                                     maxColumn, s.CharSet);
-    }
-    if (fold && static_cast<int>(converted.size()) > maxColumn + 1)
-        return mime::FoldString(converted, kNameFoldPoints, maxColumn);
-    return converted;
+    const std::string words =
+        s.ConvertToCharset && mime::NeedsStatefulTreatment(s.CodePage)
+            ? mime::EncodeStatefulHeaderText(s.CodePage, s.CharSet, encType, maxColumn, fold, name)
+            : mime::HdrEncodeInLine(converted, mime::kRfc822Specials, encType, s.MultiByte, s.CodePage, fold,
+                                    maxColumn, s.CharSet);
+    return "\"" + words + "\"";
 }
 
-std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileNumber, std::string& name)
+std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileNumber, std::string& name,
+                                            const std::string& textPath)
 {
     std::string contentType = mime::ContentTypeFromFileName(name);
     if (host.AttachContentType)
@@ -80,6 +83,8 @@ std::string TAttachmentReader::DescribeItem(const TComposerHost& host, int fileN
     encoding_ = mime::smtpEncodeBase64;
     if (host.AttachContentTypeEh)
         host.AttachContentTypeEh(fileNumber, name, contentType, encoding_);
+    if (encoding_ == mime::smtpEncodeNone && !textPath.empty() && !TextLinesFit(textPath))
+        encoding_ = mime::smtpEncodeQP;
     return contentType;
 }
 

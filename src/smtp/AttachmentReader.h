@@ -19,21 +19,24 @@ enum class TOpenOutcome { Opened, Next, Retry, Abort };
 // with the entries before it kept.
 void AssignExistingFiles(std::vector<std::string>& list, const std::vector<std::string>& entries);
 
-// The file name of a path without its directory.
-std::string FileNameOf(const std::string& path);
-
-// The name as the part header writes it: converted to the charset when
-// asked, then encoded words when it needs encoding and 8-bit headers are
-// off; otherwise, with fold on, folded at maxColumn when longer than
-// maxColumn + 1.
+// The name as the part header writes it, as a quoted string: converted to
+// the charset when asked, then encoded words (folded at maxColumn when fold
+// is on) when it needs encoding and 8-bit headers are off; otherwise the
+// name itself with a backslash before every backslash and double quote.
+// A plain name is never folded: a fold inside the quotes would be part of
+// the name for some readers.
 std::string NameAsWritten(const TComposerSettings& settings, const std::string& name, bool fold, int maxColumn);
 
 class TAttachmentReader {
 public:
     // The content type guessed from the name, offered to the content-type
     // events; the encoding starts as base64 and the second event may change
-    // it, the name and the type.
-    std::string DescribeItem(const TComposerHost& host, int fileNumber, std::string& name);
+    // it, the name and the type. A file chosen to go as text lines whose
+    // lines would not arrive as written (too long for SMTP, or a CR outside
+    // a line break) goes quoted-printable instead; textPath names the file
+    // to look at (empty: a supplied stream, taken as it is).
+    std::string DescribeItem(const TComposerHost& host, int fileNumber, std::string& name,
+                             const std::string& textPath);
 
     // Asks OnBeforeFileOpen, opens the file (or takes the stream the
     // FileOpen callback supplies, when allowed) and asks OnAfterFileOpen.
@@ -50,6 +53,8 @@ public:
     bool NextPiece(const TComposerHost& host, std::string& piece);
 
     bool IsOpen() const { return stream_ != nullptr; }
+    // The path of the open file; empty for a stream the application supplied.
+    const std::string& OpenedPath() const { return path_; }
     void Close();
     mime::TSmtpEncoding Encoding() const { return encoding_; }
 

@@ -1,6 +1,7 @@
 #include "smtp/HtmlBody.h"
 
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "platform/RandomSource.h"
 #include "smtp/PlainBody.h"
 
@@ -213,16 +214,16 @@ bool THtmlBody::ItemPartLine(int r, std::string& line, bool& more)
     switch (r) {
     case 1: line = "--" + part; break;
     case 2: {
-        itemName_ = FileNameOf(ItemPath());
-        const std::string contentType = reader_.DescribeItem(host_, item_, itemName_);
+        itemName_ = platform::FileNameOfPath(ItemPath());
+        const std::string contentType = reader_.DescribeItem(host_, item_, itemName_, ItemPath());
         itemWritten_ = NameAsWritten(settings_, itemName_, false, 1022);
-        line = "Content-Type: " + contentType + ";\r\n\t" + QuotedValue("name", itemWritten_);
+        line = "Content-Type: " + contentType + ";\r\n\tname=" + itemWritten_;
         break;
     }
     case 3: line = "Content-Transfer-Encoding: " + mime::SmtpEncodingName(reader_.Encoding()); break;
     case 4:
         line = std::string("Content-Disposition: ") + (image ? "inline" : "attachment") + ";\r\n\t" +
-               QuotedValue("filename", itemWritten_);
+               "filename=" + itemWritten_;
         break;
     case 5: {
         const int images = static_cast<int>(content_.EmailImages.size());

@@ -33,6 +33,8 @@ public:
     // The layout's boundaries of the last message.
     const THtmlBody& HtmlBody() const { return FHtmlBody; }
 
+    void PublishProperties(platform::TPublishedComponent& entry) override;
+
 protected:
     void ReleaseAttachmentStream() override;
     void PrepareEmail() override;

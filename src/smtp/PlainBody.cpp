@@ -1,6 +1,7 @@
 #include "smtp/PlainBody.h"
 
 #include "platform/Clock.h"
+#include "platform/Paths.h"
 #include "platform/TextUtil.h"
 
 #include <cstdio>
@@ -27,16 +28,6 @@ void CutTo(std::string& line, int maxLen)
 }
 
 } // namespace
-
-std::string JoinTextLines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
 
 bool StartsWithText(const std::string& line, const char* prefix)
 {
@@ -137,15 +128,15 @@ void TPlainBody::NextAttachment(std::string& line, bool& more)
 
 void TPlainBody::QueuePartHeader(int index)
 {
-    std::string name = FileNameOf(files_[index_]);
-    const std::string contentType = reader_.DescribeItem(host_, index, name);
+    std::string name = platform::FileNameOfPath(files_[index_]);
+    const std::string contentType = reader_.DescribeItem(host_, index, name, reader_.OpenedPath());
     const std::string written = NameAsWritten(settings_, name, settings_.FoldHeaders, 63);
     prepared_.push_back("--" + boundary_);
     prepared_.push_back("Content-Type: " + contentType + ";");
-    prepared_.push_back("\tname=\"" + written + "\"");
+    prepared_.push_back("\tname=" + written);
     prepared_.push_back("Content-Transfer-Encoding: " + mime::SmtpEncodingName(reader_.Encoding()));
     prepared_.push_back("Content-Disposition: attachment;");
-    prepared_.push_back("\tfilename=\"" + written + "\"");
+    prepared_.push_back("\tfilename=" + written);
     if (host_.AttachHeader) {
         std::vector<std::string> added;
         host_.AttachHeader(index, name, added);

@@ -4,6 +4,7 @@
 // Neither the text's encoded form nor any attachment is held whole.
 
 #include "mime/MessageText.h"
+#include "platform/TextUtil.h"
 #include "smtp/AttachmentReader.h"
 #include "smtp/ComposerTypes.h"
 
@@ -59,8 +60,7 @@ private:
     TAttachmentReader reader_;
 };
 
-// The lines of a text list as one text, each line followed by CR LF.
-std::string JoinTextLines(const std::vector<std::string>& lines);
+using platform::JoinTextLines;
 
 // True when the line starts with the given prefix in any letter case.
 bool StartsWithText(const std::string& line, const char* prefix);

@@ -1,6 +1,8 @@
 #include "smtp/SmtpClient.h"
 
+#include "mime/Charsets.h"
 #include "platform/SystemError.h"
+#include "smtp/AuthCrypto.h"
 #include "smtp/SmtpAddress.h"
 
 #include <algorithm>
@@ -218,8 +220,6 @@ void TCustomSmtpClient::ReadEhloLine(const std::string& line)
     if (!FSizeAdvertised && ParseEhloSizeLine(line, FMaxMessageSize))
         FSizeAdvertised = true;
 }
-
-void TCustomSmtpClient::ReadAuthCapability(const std::string&) {}
 
 void TCustomSmtpClient::DoGetData(int lineNum, std::string& msgLine, int maxLen, bool& more)
 {
@@ -574,7 +574,7 @@ void TCustomSmtpClient::MailFrom()
 {
     BeginRequest(smtpMailFrom);
     FLastStep = TSmtpChainStep::MailFrom;
-    ExecAsync(smtpMailFrom, "MAIL FROM:<" + ParseAddress(FromName).Address + ">", {250});
+    ExecAsync(smtpMailFrom, "MAIL FROM:<" + ParseAddress(FromName, AddressCodePage()).Address + ">", {250});
 }
 
 void TCustomSmtpClient::Rset()
@@ -629,7 +629,7 @@ void TCustomSmtpClient::RcptToNext()
         DoRequestDone(FRequestResult);
         return;
     }
-    const std::string command = "RCPT TO:<" + ParseAddress(RcptName[FRecipientIndex]).Address + ">";
+    const std::string command = "RCPT TO:<" + ParseAddress(RcptName[FRecipientIndex], AddressCodePage()).Address + ">";
     TContinuation next;
     if (FRecipientIndex < count - 1) {
         next = [this] {
@@ -659,7 +659,12 @@ void TCustomSmtpClient::Abort()
 void TCustomSmtpClient::ParseRecipients(const std::string& to, const std::string& cc, const std::string& bcc)
 {
     for (const std::string* text : {&to, &cc, &bcc})
-        SplitAddressList(*text, RcptName);
+        SplitAddressList(*text, RcptName, AddressCodePage());
+}
+
+std::uint32_t TCustomSmtpClient::AddressCodePage() const
+{
+    return HeaderCodePage ? HeaderCodePage : mime::AnsiCodePage();
 }
 
 } // namespace smtp

@@ -7,6 +7,7 @@
 #include "net/KvWndControl.h"
 #include "net/TimeoutAsyncSocket.h"
 #include "platform/Files.h"
+#include "platform/PublishedComponent.h"
 #include "smtp/SmtpReply.h"
 #include "smtp/SmtpTypes.h"
 
@@ -19,6 +20,7 @@
 namespace smtp {
 
 class TCustomSmtpClient;
+class TAuthCrypto;
 
 using TSmtpDisplay = std::function<void(TCustomSmtpClient& Sender, const std::string& Msg)>;
 using TSmtpRequestDone =
@@ -83,6 +85,9 @@ public:
     // Appends the addresses of the To, Cc and Bcc texts to RcptName.
     void ParseRecipients(const std::string& to, const std::string& cc, const std::string& bcc);
 
+    // Declares the text, integer and list properties for access by name.
+    virtual void PublishProperties(platform::TPublishedComponent& entry);
+
     // Published properties without setter logic.
     std::string Host;
     std::string Port = "smtp";
@@ -94,6 +99,9 @@ public:
     std::string Username;
     std::string Password;
     TSmtpAuthType AuthType = smtpAuthNone;
+    // Which NTLM responses AUTH NTLM sends: 0 NTLMv1 (the default), 1 and 2
+    // NTLMv1 with extended session security when offered, 3 and above NTLMv2.
+    unsigned LmCompatLevel = 0;
     std::string FromName;
     std::vector<std::string> RcptName;
     std::vector<std::string> MailMessage;
@@ -111,6 +119,8 @@ public:
     // Code page of the header texts (Hdr* fields); 0: the system ANSI code
     // page. A caller that has converted them to UTF-8 says so here.
     std::uint32_t HeaderCodePage = 0;
+    // The code page in which FromName and RcptName are read.
+    std::uint32_t AddressCodePage() const;
     int Tag = 0;
 
     // Published properties with setter logic.
@@ -262,6 +272,30 @@ private:
     void HandleBanner();
     void ReadEhloLine(const std::string& line);
     void RcptToNext();
+
+    // ---- authentication ----
+    TSmtpAuthType AutoAuthMechanism() const;
+    void StartAuthMechanism(TSmtpAuthType mechanism);
+    // Ends the AUTH request with the engine's own 500 and text.
+    void RefuseAuth(const std::string& text);
+    // Issues the next command of an exchange.
+    void AuthNext(const std::string& command, TSmtpAcceptedCodes accepted, TContinuation done = {});
+    using TAuthStep = void (TCustomSmtpClient::*)();
+    // Issues a mechanism's first command. Its reply leads on to next, one
+    // place down the automatic order after a 504, or to the report of the refusal.
+    void AuthFirst(TSmtpAuthType mechanism, const std::string& command, int accepted, TAuthStep next);
+    void AuthFirstReply(TSmtpAuthType mechanism, TAuthStep next);
+    void AuthPlainDone();
+    void AuthLoginUser();
+    void AuthLoginPassword();
+    void AuthCramMd5Answer();
+    void AuthCramSha1Answer();
+    void AuthCramAnswer(const char* digestName, const char* malformed);
+    void AuthNtlm();
+    void AuthNtlmAnswer();
+    // MD4 and DES, loaded on the first NTLM exchange of this client.
+    std::unique_ptr<TAuthCrypto> FNtlmCrypto;
+    // ---- end of authentication ----
     // The sentence of a socket error as the engine quotes it.
     std::string SocketErrorText(int errCode) const;
 

@@ -37,6 +37,7 @@ public:
     TSmtpSender();
 
     void Data() override;
+    void PublishProperties(platform::TPublishedComponent& entry) override;
 
     const std::vector<std::string>& EmailFiles() const { return FEmailFiles; }
     // Raises SmtpException "File not found '<path>'" for a missing file.

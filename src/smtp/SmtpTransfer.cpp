@@ -386,7 +386,7 @@ void TCustomSmtpClient::MailFromSIZE()
     BeginRequest(smtpMailFromSIZE);
     FLastStep = TSmtpChainStep::MailFromSIZE;
     ExecAsync(smtpMailFromSIZE,
-              "MAIL FROM:<" + ParseAddress(FromName).Address + "> SIZE=" + std::to_string(FMessageSize), {250});
+              "MAIL FROM:<" + ParseAddress(FromName, AddressCodePage()).Address + "> SIZE=" + std::to_string(FMessageSize), {250});
 }
 
 // ---- request chains ----

@@ -3,7 +3,6 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/TextUtil.h"
-#include "template/TagTokenizer.h"
 
 #include <optional>
 
@@ -11,31 +10,72 @@ namespace tmpl {
 
 namespace {
 
-std::string DirectoryOf(const std::string& path)
-{
-    const auto delim = path.rfind(platform::PathDelim);
-    return delim == std::string::npos ? std::string() : path.substr(0, delim + 1);
-}
-
-std::string FileNameOf(const std::string& path)
-{
-    const auto delim = path.rfind(platform::PathDelim);
-    return delim == std::string::npos ? path : path.substr(delim + 1);
-}
-
 std::optional<std::string> FindImage(const std::string& path, const std::string& templatePath)
 {
-    for (const std::string& candidate : {path, DirectoryOf(templatePath) + path, FileNameOf(path)})
+    const std::string beside = platform::DirectoryOfPath(templatePath) + path;
+    for (const std::string& candidate : {path, beside, platform::FileNameOfPath(path)})
         if (platform::FileExists(candidate))
             return candidate;
     return std::nullopt;
 }
 
-// A path as an attribute value, in quotes it cannot contain.
-std::string Quoted(const std::string& path)
+bool IsHtmlSpace(char c)
 {
-    const char quote = path.find('"') == std::string::npos ? '"' : '\'';
-    return quote + path + quote;
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// The value of a tag's SRC attribute: where it stands in the line, without
+// its quotes, and the quote that encloses it (0 when unquoted).
+struct TSourceValue {
+    std::size_t Start = 0;
+    std::size_t End = 0;
+    char Quote = 0;
+};
+
+// Reads the attributes of the tag that starts at start (its name already
+// past) up to its closing ">". The first SRC, in any letter case, is the
+// one a browser takes. False when the tag has no SRC or is not closed on
+// this line.
+bool FindSource(const std::string& line, std::size_t i, TSourceValue& source)
+{
+    bool found = false;
+    const std::size_t n = line.size();
+    while (i < n) {
+        while (i < n && (IsHtmlSpace(line[i]) || line[i] == '/'))
+            ++i;
+        if (i >= n || line[i] == '>')
+            return found && i < n;
+        const std::size_t nameStart = i;
+        while (i < n && !IsHtmlSpace(line[i]) && line[i] != '/' && line[i] != '>' && line[i] != '=')
+            ++i;
+        const bool isSource = platform::SameTextAscii(line.substr(nameStart, i - nameStart), "SRC");
+        while (i < n && IsHtmlSpace(line[i]))
+            ++i;
+        if (i >= n || line[i] != '=')
+            continue;
+        ++i;
+        while (i < n && IsHtmlSpace(line[i]))
+            ++i;
+        TSourceValue value;
+        if (i < n && (line[i] == '"' || line[i] == '\'')) {
+            value.Quote = line[i];
+            value.Start = ++i;
+            i = line.find(value.Quote, i);
+            if (i == std::string::npos)
+                return false;
+            value.End = i++;
+        } else {
+            value.Start = i;
+            while (i < n && !IsHtmlSpace(line[i]) && line[i] != '>')
+                ++i;
+            value.End = i;
+        }
+        if (isSource && !found) {
+            source = value;
+            found = true;
+        }
+    }
+    return false;
 }
 
 class TImageCollector {
@@ -49,49 +89,28 @@ public:
     void RewriteLine(std::string& line);
 
 private:
-    std::string SourceAttribute(const std::string& path);
-
     const std::string& templatePath_;
     std::vector<std::string>& images_;
     const std::function<void(const std::string&)>& report_;
-    TTagTokenizer tokens_;
 };
 
-std::string TImageCollector::SourceAttribute(const std::string& path)
-{
-    if (auto found = FindImage(path, templatePath_)) {
-        images_.push_back(*found);
-        return " SRC=\"cid:IMAGE" + std::to_string(images_.size()) + "\"";
-    }
-    if (report_)
-        report_("File: " + path + " Does not exist");
-    return " SRC=" + Quoted(path);
-}
-
+// The tag stays as written; only the value of its SRC changes.
 void TImageCollector::RewriteLine(std::string& line)
 {
     const auto start = platform::UpperAscii(line).find("<IMG");
-    if (start == std::string::npos)
+    TSourceValue source;
+    if (start == std::string::npos || !FindSource(line, start + 4, source))
         return;
-    const auto end = line.find('>', start);
-    if (end == std::string::npos)
+    const std::string path = line.substr(source.Start, source.End - source.Start);
+    const auto found = FindImage(path, templatePath_);
+    if (!found) {
+        if (report_)
+            report_("File: " + path + " Does not exist");
         return;
-    // The path keeps its letter case; everything else of the tag is upper case.
-    tokens_.TokenizeTag(line.substr(start, end - start));
-    if (tokens_.TokenCount() == 0)
-        return;
-    std::string tag = "<IMG";
-    for (long t = 2; t <= static_cast<long>(tokens_.TokenCount()); ++t) {
-        const std::string token = platform::UpperAscii(tokens_.Token(t));
-        if (token != "SRC") {
-            tag += " " + token;
-            continue;
-        }
-        if (tokens_.Token(t + 1) == "=")
-            ++t;
-        tag += SourceAttribute(tokens_.Token(++t));
     }
-    line = line.substr(0, start) + tag + ">" + line.substr(end + 1);
+    images_.push_back(*found);
+    const std::string cid = "cid:IMAGE" + std::to_string(images_.size());
+    line.replace(source.Start, source.End - source.Start, source.Quote ? cid : "\"" + cid + "\"");
 }
 
 } // namespace

@@ -6,8 +6,9 @@
 namespace tmpl {
 
 // Rewrites the first image tag of every line to refer to its embedded part
-// (SRC "cid:IMAGE" + n) and appends each image file found to `images`, the
-// mail's image list, so that n is its number there. The path is looked up
+// and appends each image file found to `images`, the mail's image list: the
+// value of the tag's SRC becomes "cid:IMAGE" + n, n being the image's number
+// there; the rest of the tag stays as written. The path is looked up
 // as written, then in the template's directory, then as a bare file name.
 // An image found nowhere keeps its SRC, is not attached and is reported
 // through `report`.

@@ -85,6 +85,12 @@ def text_of(part):
     return part.get_content().replace("\r\n", "\n")
 
 
+def text_lines(part):
+    """A text part's lines, trailing blanks and empty lines at the end left
+    out (how an encoder ends the text is not compared)."""
+    return [line.rstrip() for line in text_of(part).rstrip("\n").split("\n")]
+
+
 def png(width=4, height=3, rgb=(200, 30, 30)):
     """A small valid PNG image (8-bit RGB, one colour)."""
     def chunk(kind, data):

@@ -4,6 +4,7 @@ RecordingServer: a real SMTP server (aiosmtpd) that keeps every envelope.
 ScriptedServer: a raw TCP server that plays a fixed reply script, for the
 failure cases a real server would not produce (silence, early close).
 """
+import asyncio
 import email
 import email.policy
 import socket
@@ -11,6 +12,7 @@ import threading
 import time
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import MISSING
 
 
 # A host name with a label longer than DNS allows: every lookup fails at
@@ -33,10 +35,21 @@ class Received:
 
 
 class _Handler:
-    def __init__(self, refuse_rcpt=(), refuse_data=None):
+    def __init__(self, refuse_rcpt=(), stall=None, refuse_data=None):
         self.received = []
         self.refuse_rcpt = set(refuse_rcpt)
         self.refuse_data = refuse_data
+        self.stall = {command: set(numbers) for command, numbers in (stall or {}).items()}
+        self.counts = {}
+
+    async def _maybe_stall(self, command):
+        self.counts[command] = self.counts.get(command, 0) + 1
+        if self.counts[command] in self.stall.get(command, ()):
+            await asyncio.sleep(60)  # longer than any client waits
+
+    async def handle_HELO(self, server, session, envelope, hostname):
+        await self._maybe_stall("HELO")
+        return MISSING
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address in self.refuse_rcpt:
@@ -45,6 +58,7 @@ class _Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        await self._maybe_stall("DATA")
         mail = Received(envelope)
         refusal = self.refuse_data and self.refuse_data(mail)
         if refusal:
@@ -54,11 +68,14 @@ class _Handler:
 
 
 class RecordingServer:
-    """refuse_data, when given, sees each mail at the end of its data and
-    returns the reply that refuses it, or None to accept it."""
+    """refuse_rcpt: addresses refused with 550; stall: for "HELO" or "DATA"
+    the numbers of those commands (counted over all sessions, from 1) left
+    unanswered (for DATA: the end of the message); refuse_data: sees each
+    mail at the end of its data and returns the reply that refuses it, or
+    None to accept it."""
 
-    def __init__(self, refuse_rcpt=(), refuse_data=None):
-        self.handler = _Handler(refuse_rcpt, refuse_data)
+    def __init__(self, refuse_rcpt=(), stall=None, refuse_data=None):
+        self.handler = _Handler(refuse_rcpt, stall, refuse_data)
         self.port = free_port()
         self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port)
 

@@ -4,6 +4,7 @@
 // to what it was given. Shared by the robustness test and the fuzz targets;
 // each check returns the first rule broken, or an empty text.
 #include "MimeChecks.h"
+#include "mime/AddressList.h"
 #include "mime/Base64.h"
 #include "mime/ByteSet.h"
 #include "mime/Charsets.h"
@@ -90,7 +91,7 @@ inline std::string CheckBody(const TEncoderCase& c)
     int calls = 0;
     for (int pos = 1; pos <= static_cast<int>(c.Text.size()); ++calls) {
         const int before = pos;
-        WrapText(c.Text, "\r\n", kTextWrapPoints, c.MaxColumn, kAddressQuoteChars, pos, c.Force, c.CodePage, mb);
+        WrapText(c.Text, "\r\n", kTextWrapPoints, c.MaxColumn, TByteSet{"\"'"}, pos, c.Force, c.CodePage, mb);
         if (pos <= before || calls > static_cast<int>(c.Text.size()))
             return Broken("wrapping", c.Text);
     }
@@ -120,7 +121,8 @@ inline std::string CheckBody(const TEncoderCase& c)
 }
 
 // Header words give back their bytes (stateful ones are made from converted
-// text: only their form is checked); folding changes only blanks.
+// text: only their form is checked); folding changes only blanks; address
+// lists split into what they hold.
 inline std::string CheckHeaders(const TEncoderCase& c)
 {
     using namespace mime;
@@ -135,18 +137,29 @@ inline std::string CheckHeaders(const TEncoderCase& c)
         if (!DecodeEncodedWords(stateful, "x-test", letter))
             return Broken(std::string("stateful encoded words ") + letter, c.Text);
     }
-    std::vector<std::string> lines;
-    FoldHeaderLine(lines, c.Text, c.CodePage, mb);
-    std::string folded;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0 && !lines[i].starts_with('\t'))
-            return Broken("folded piece without its tab", c.Text);
-        folded += lines[i];
+    for (const TFoldStyle style : {TFoldStyle::Unstructured, TFoldStyle::AddressList}) {
+        std::vector<std::string> lines;
+        FoldHeaderLine(lines, c.Text, c.CodePage, mb, style);
+        std::string folded;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i > 0 && (lines[i].empty() || (lines[i][0] != ' ' && lines[i][0] != '\t')))
+                return Broken("folded line without its blank", c.Text);
+            folded += lines[i];
+        }
+        if (Visible(folded) != Visible(c.Text))
+            return Broken("folding", c.Text);
     }
-    if (lines.empty() || Visible(folded) != Visible(c.Text) ||
-        Visible(FoldString(c.Text, kHeaderFoldPoints, c.MaxColumn)) != Visible(c.Text))
-        return Broken("folding", c.Text);
-    return {};
+    // Address lists: items are never empty and hold nothing that was not there.
+    std::vector<std::string> items;
+    SplitAddressList(c.Text, items, c.CodePage);
+    std::size_t total = 0;
+    for (const std::string& item : items) {
+        const TMailAddress address = ParseAddress(item, c.CodePage);
+        total += item.size();
+        if (item.empty() || address.DisplayName.size() + address.Address.size() > item.size())
+            return Broken("address list item", item);
+    }
+    return total <= c.Text.size() ? std::string() : Broken("address list", c.Text);
 }
 
 } // namespace mimecheck

@@ -1,5 +1,6 @@
 #include "mime/FileEncoders.h"
 
+#include "MimeChecks.h"
 #include "mime/Base64.h"
 #include "mime/MimeException.h"
 
@@ -48,26 +49,6 @@ std::string RandomBytes(std::size_t n, unsigned seed)
     for (auto& c : s)
         c = static_cast<char>(gen() & 0xFF);
     return s;
-}
-
-// Joins quoted-printable lines (each ends in a soft break) and decodes them.
-std::string DecodeQp(const std::vector<std::string>& lines)
-{
-    std::string out;
-    for (const auto& l : lines) {
-        std::size_t i = 0;
-        while (i < l.size()) {
-            if (l[i] != '=') {
-                out.push_back(l[i++]);
-            } else if (i + 2 < l.size()) {
-                out.push_back(static_cast<char>(std::stoi(l.substr(i + 1, 2), nullptr, 16)));
-                i += 3;
-            } else {
-                break;  // the soft break
-            }
-        }
-    }
-    return out;
 }
 
 TEST(FileBase64, EdgeSizes)
@@ -125,7 +106,7 @@ TEST(FileQuotedPrintable, Lines)
             EXPECT_EQ(line.back(), '=');
         }
     }
-    EXPECT_EQ(DecodeQp(p.Lines), data);
+    EXPECT_EQ(mimecheck::DecodeQuotedPrintableLines(p.Lines), data);
 }
 
 TEST(FileText, Lines)
@@ -140,14 +121,37 @@ TEST(FileText, Lines)
         {"abc\r\n", {"abc"}, {false}},
         {"a\r\n\r\nb\n", {"a", "", "b"}, {true, true, false}},
         {"x\ry\n", {"xy"}, {false}},
-        {std::string(1500, 'L'), {std::string(1022, 'L'), std::string(478, 'L')}, {true, false}},
+        // Lines are cut where SMTP's limit would be passed on the wire.
+        {std::string(1500, 'L'), {std::string(998, 'L'), std::string(502, 'L')}, {true, false}},
+        {"." + std::string(1000, 'L'), {"." + std::string(996, 'L'), std::string(4, 'L')}, {true, false}},
         // A line break right after a full line is that line's end.
-        {std::string(1022, 'L') + "\r\nz", {std::string(1022, 'L'), "z"}, {true, false}},
+        {std::string(998, 'L') + "\r\nz", {std::string(998, 'L'), "z"}, {true, false}},
     };
     for (const auto& c : cases) {
         const TPieces p = ProduceFrom(ReadFileTextLine, c.Data);
         EXPECT_EQ(p.Lines, c.Lines) << c.Data.substr(0, 20);
         EXPECT_EQ(p.More, c.More) << c.Data.substr(0, 20);
+    }
+}
+
+TEST(FileText, LinesFitWhenTheyWouldArriveAsWritten)
+{
+    const struct {
+        std::string Data;
+        bool Fit;
+    } cases[] = {
+        {"", true},
+        {"a\r\nb\nc", true},
+        {std::string(998, 'L') + "\r\n" + std::string(998, 'L'), true},
+        {std::string(999, 'L'), false},
+        {"." + std::string(997, 'L'), false},
+        {"." + std::string(996, 'L') + "\n", true},
+        {"x\ry\n", false},
+        {"x\r", false},
+    };
+    for (const auto& c : cases) {
+        TBufferedReadStream stream(std::make_unique<TStringReadStream>(c.Data));
+        EXPECT_EQ(TextLinesFit(stream), c.Fit) << c.Data.substr(0, 20);
     }
 }
 

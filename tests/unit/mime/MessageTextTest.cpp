@@ -68,55 +68,62 @@ TEST(MessageText, EmptyTextHasNoLines)
 TEST(MessageText, QuotedPrintableIsOneLogicalLine)
 {
     EXPECT_EQ(Compose("a\r\nb", smtpEncQuotedPrintable).Lines, std::vector<std::string>{"a=0D=0Ab"});
+    // A last line break is left to the line end after the last line.
+    EXPECT_EQ(Compose("a\r\nb\r\n", smtpEncQuotedPrintable).Lines, std::vector<std::string>{"a=0D=0Ab"});
+    EXPECT_EQ(Compose("\r\n", smtpEncQuotedPrintable).Lines, std::vector<std::string>{""});
     const TBody body = Compose(std::string(200, 'x'), smtpEncQuotedPrintable);
     EXPECT_EQ(body.Lines, (std::vector<std::string>{std::string(74, 'x') + "=", std::string(74, 'x') + "=",
                                                     std::string(52, 'x')}));
 }
 
-TEST(MessageText, PlainLinesAreTrimmedAndWrapped)
+TEST(MessageText, PlainLinesGoAsWrittenBlanksIncluded)
 {
-    EXPECT_EQ(Compose("  two spaces  \r\nnext\r\n", smtpEnc7bit).Lines,
-              (std::vector<std::string>{"two spaces", "next"}));
+    EXPECT_EQ(Compose("  two spaces  \r\nnext\r\n-- \r\n\tTAB\r\n", smtpEnc7bit).Lines,
+              (std::vector<std::string>{"  two spaces  ", "next", "-- ", "\tTAB"}));
+    // Wrapping drops only the blank at the soft break.
     EXPECT_EQ(Compose("aaaa bbbb cccc", smtpEnc7bit, false, 28591, true, 10).Lines,
               (std::vector<std::string>{"aaaa bbbb", "cccc"}));
+    EXPECT_EQ(Compose("  aaaa bbbb cccc \r\n  dd\r\n", smtpEnc7bit, false, 28591, true, 12).Lines,
+              (std::vector<std::string>{"  aaaa bbbb", "cccc ", "  dd"}));
 }
 
-// Count words of the given length, each followed by a blank.
-std::string Words(int count, std::size_t length)
+// A line SMTP cannot carry as it is, or a CR or LF that is not a line
+// break, sends the text quoted-printable, which gives it back unchanged.
+TEST(MessageText, LinesThatCannotGoAsWrittenGoQuotedPrintable)
 {
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += std::string(length, 'w') + " ";
-    return text;
-}
-
-// A line longer than a server accepts (998 characters) would have to be cut:
-// the text goes quoted-printable instead and arrives whole.
-TEST(MessageText, OverlongLinesGoQuotedPrintable)
-{
+    const std::string w998(998, 'w');
+    std::string words;
+    while (words.size() < 1500)
+        words += "word ";
     const struct {
+        const char* What;
         std::string Text;
         bool Wrap;
-        bool Allow8bit;
         TSmtpDefaultEncoding Chosen;
     } cases[] = {
-        {std::string(998, 'w') + "\r\nend\r\n", false, false, smtpEnc7bit},
-        {std::string(999, 'w') + "\r\nend\r\n", false, false, smtpEncQuotedPrintable},
-        {"start\r\n" + std::string(1500, '\xE9'), false, true, smtpEncQuotedPrintable},
-        // Wrapped at blanks it fits; a word that long cannot be wrapped.
-        {Words(30, 99), true, false, smtpEnc7bit},
-        {"a " + std::string(1200, 'w'), true, false, smtpEncQuotedPrintable},
+        {"998 characters", w998 + "\r\nend\r\n", false, smtpEnc7bit},
+        {"999 characters", w998 + "w\r\nend\r\n", false, smtpEncQuotedPrintable},
+        {"998 with a leading dot, doubled on the wire", "." + w998.substr(1) + "\r\n", false, smtpEncQuotedPrintable},
+        {"997 with a leading dot", "." + w998.substr(2) + "\r\n", false, smtpEnc7bit},
+        {"a LF alone", "one\ntwo\r\n", false, smtpEncQuotedPrintable},
+        {"a CR alone", "one\rtwo\r\n", false, smtpEncQuotedPrintable},
+        {"a long line of words, wrapped", words + "\r\n", true, smtpEnc7bit},
+        {"a long line of words, not wrapped", words + "\r\n", false, smtpEncQuotedPrintable},
+        {"a run too long to wrap", std::string(1200, 'r') + "\r\n", true, smtpEncQuotedPrintable},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Text.substr(0, 20));
-        const TBody body = Compose(c.Text, smtpEnc7bit, c.Allow8bit, 28591, c.Wrap, 998);
-        EXPECT_EQ(body.Encoding, c.Chosen);
+        const TBody body = Compose(c.Text, smtpEnc8bit, false, 28591, c.Wrap);
+        EXPECT_EQ(body.Encoding, c.Chosen) << c.What;
         for (const auto& line : body.Lines)
-            EXPECT_LE(line.size(), 998u);
+            EXPECT_LE(line.size() + (line.starts_with(".") ? 1 : 0), 998u) << c.What;
+        // The line end after the last line is the text's last line break.
         if (c.Chosen == smtpEncQuotedPrintable) {
-            EXPECT_EQ(mimecheck::DecodeQuotedPrintableLines(body.Lines), c.Text);
+            EXPECT_EQ(mimecheck::DecodeQuotedPrintableLines(body.Lines).value_or("?") + "\r\n", c.Text) << c.What;
         }
     }
+    // 8-bit text keeps 8bit when its lines fit, and goes quoted-printable too.
+    EXPECT_EQ(Compose("caf\xE9\r\n", smtpEnc8bit, true).Encoding, smtpEnc8bit);
+    EXPECT_EQ(Compose("caf\xE9" + w998 + "\r\n", smtpEnc8bit, true).Encoding, smtpEncQuotedPrintable);
 }
 
 TEST(MessageText, Base64BodyInLinesOf76)

@@ -43,8 +43,11 @@ TEST(SmtpHeaderLines, AddressListsAreSplitAndRejoined)
         {"a@x.org\r\nb@y.org", "To: a@x.org,b@y.org"},
         {"a@x.org, Bob <bob@y.org>", "To: a@x.org,\"Bob\" <bob@y.org>"},
         {"\"Smith, John\" <js@x.org>, a@b.org", "To: \"Smith, John\" <js@x.org>,a@b.org"},
-        {"'Doe; Jane' <jd@x.org>", "To: \"Doe; Jane\" <jd@x.org>"},
-        {"'Bob \"the\" Builder' <bob@x.org>", "To: \"Bob \\\"the\\\" Builder\" <bob@x.org>"},
+        // An apostrophe is part of an address, not a quote.
+        {"o'neil@x.org, d'angelo@y.org;c@z.org", "To: o'neil@x.org,d'angelo@y.org,c@z.org"},
+        {"\"O'Neil, Pat\" <p@x.org>,q@x.org", "To: \"O'Neil, Pat\" <p@x.org>,q@x.org"},
+        {"\"Bob \\\"the\\\" Builder\" <bob@x.org>,c@x.org", "To: \"Bob \\\"the\\\" Builder\" <bob@x.org>,c@x.org"},
+        {"\"Bob\\\\\" <bob@x.org>,c@x.org", "To: \"Bob\\\\\" <bob@x.org>,c@x.org"},
         {"Bob \"B\" <bob@x.org>", "To: \"Bob \\\"B\\\"\" <bob@x.org>"},
         {"\"back\\slash\" <b@x.org>", "To: \"back\\\\slash\" <b@x.org>"},
         {"\"Quoted\" plain@x.org", "To: \"Quoted\" <plain@x.org>"},
@@ -75,7 +78,7 @@ TEST(SmtpHeaderLines, LineBreaksInValuesNeverStartAHeaderLine)
     lines.AddHdr("Subject: ", "Bare\nLF");
     lines.AddAddrHdr("To: ", "\"a\r\nb\" <a@x.org>, c@x.org\nBcc: evil@x.org");
     EXPECT_EQ(lines.Lines(), (TLines{"Subject: Hi Bcc: evil@x.org", "Subject: Folded\tgoes on", "Subject: Bare LF",
-                                     "To: \"a b\" <a@x.org>,\"c@x.org\" <Bcc: evil@x.org>"}));
+                                     "To: \"a b\" <a@x.org>,c@x.org,\"Bcc:\" <evil@x.org>"}));
 
     // Text from a code page in which another byte is the line feed (EBCDIC:
     // "Hi", 0x25, "Bcc").
@@ -102,9 +105,41 @@ TEST(SmtpHeaderLines, LongSubjectIsFoldedOnlyWithFoldHeaders)
         }
         ASSERT_EQ(lines.Count(), 2u);
         EXPECT_LE(lines[0].size(), 76u);
-        ASSERT_EQ(lines[1][0], '\t');
+        // Cut before a space, which begins the next line: unfolding gives
+        // the subject back.
+        ASSERT_EQ(lines[1][0], ' ');
         EXPECT_NE(lines[1][1], ' ');
-        EXPECT_EQ(lines[0] + " " + lines[1].substr(1), "Subject: " + subject);  // cut at a space
+        EXPECT_EQ(lines[0] + lines[1], "Subject: " + subject);
+    }
+}
+
+// Whatever FoldHeaders says, no header line grows beyond the 998 characters
+// SMTP carries: a long value is folded at its blanks, a run without blanks
+// becomes encoded words, which can be cut anywhere.
+TEST(SmtpHeaderLines, NoLineLongerThanSmtpCarries)
+{
+    std::string words;
+    while (words.size() < 1500)
+        words += "word ";
+    words.pop_back();
+    const std::string run(1500, 'x');
+    const std::string accented = "\xE9" + run;
+    for (const bool fold : {true, false}) {
+        for (const std::string& subject : {words, run, accented}) {
+            TSmtpHeaderLines lines = Latin1Lines(false);
+            lines.SetFoldHeaders(fold);
+            lines.AddHdr("Subject: ", subject);
+            std::string joined;
+            for (const std::string& line : lines.Lines()) {
+                EXPECT_LE(line.size(), fold ? 76u : 998u) << subject.substr(0, 10) << fold;
+                joined += line;
+            }
+            if (subject == words) {
+                EXPECT_EQ(joined, "Subject: " + subject) << fold;
+            } else {
+                EXPECT_TRUE(joined.starts_with("Subject: =?iso-8859-1?Q?")) << subject.substr(0, 10) << fold;
+            }
+        }
     }
 }
 

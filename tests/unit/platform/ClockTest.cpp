@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -81,3 +82,13 @@ TEST_F(ZoneTest, LocalPlusBiasIsUtc)
 
 } // namespace
 } // namespace platform
+
+TEST(FileTime, CountsHundredNanosecondsSince1601)
+{
+    const std::time_t before = std::time(nullptr);
+    const std::uint64_t fileTime = platform::SystemTimeAsFileTime();
+    const std::time_t after = std::time(nullptr);
+    const auto seconds = static_cast<std::time_t>(fileTime / 10000000u - 11644473600u);
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+}

@@ -1,4 +1,5 @@
 #include "platform/CodePageConv.h"
+#include "platform/CodePages.h"
 
 #include <gtest/gtest.h>
 
@@ -110,3 +111,16 @@ TEST(CodePageConv, AsciiCompatibleCodePages)
 
 } // namespace
 } // namespace platform
+
+// DOS code page 437 goes with the Western ANSI code pages; elsewhere the
+// ANSI code page stands in for the OEM one.
+TEST(CodePageConv, OemCodePageFollowsTheAnsiOne)
+{
+    const std::pair<unsigned, unsigned> cases[] = {
+        {1252, 437}, {28591, 437}, {28605, 437}, {1251, 1251}, {1250, 1250}, {platform::CP_UTF8, platform::CP_UTF8}};
+    for (const auto& [ansi, oem] : cases) {
+        platform::SetAnsiCodePageOverride(ansi);
+        EXPECT_EQ(platform::SystemOemCodePage(), oem) << ansi;
+    }
+    platform::SetAnsiCodePageOverride(0);
+}

@@ -1,5 +1,6 @@
 #include "platform/CodePages.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 #include <gtest/gtest.h>
 
@@ -60,4 +61,25 @@ TEST(Files, NamedPipesNeverWait)
 
     unlink(fifo.c_str());
     rmdir(dir);
+}
+
+TEST(Paths, OnlyThePlatformSeparatorDividesAPath)
+{
+    const struct {
+        const char* Path;
+        const char* Directory;
+        const char* Name;
+    } cases[] = {
+        {"dir/sub/file.txt", "dir/sub/", "file.txt"},
+        {"/file.txt", "/", "file.txt"},
+        {"file.txt", "", "file.txt"},
+        {"dir/", "dir/", ""},
+        // A backslash is part of a name here.
+        {"dir/back\\slash.txt", "dir/", "back\\slash.txt"},
+        {"C:\\Users\\ann\\notes.txt", "", "C:\\Users\\ann\\notes.txt"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::DirectoryOfPath(c.Path), c.Directory) << c.Path;
+        EXPECT_EQ(platform::FileNameOfPath(c.Path), c.Name) << c.Path;
+    }
 }

@@ -87,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase {"ToAccumulates", {R"(<TO NAME=Ann EMAIL="a@x">)", R"(<to email='b@y'>)"}, ToList, R"("ANN" <a@x>; <b@y>)"},
         FieldCase {"ToLaterNameReplaces", {R"(<TO NAME="A" EMAIL="a@x" NAME="B">)"}, ToList, R"("B")"},
         FieldCase {"CcAndBcc", {R"(<CC EMAIL="c@x">)", R"(<BCC NAME="B" EMAIL="b@x">)"}, CcBcc, R"( <c@x>|"B" <b@x>)"},
+        // Names are quoted strings: their quotes and backslashes escaped.
+        FieldCase {"NamesEscaped", {R"(<FROM NAME='Ann "the boss" Lee' EMAIL="a@x">)"}, FromHeader,
+                   R"("Ann \"the boss\" Lee" <a@x>)"},
+        FieldCase {"NameEndingInBackslash", {R"(<TO NAME="Bob\" EMAIL="b@x">)", R"(<TO EMAIL="c@x">)"}, ToList,
+                   R"("Bob\\" <b@x>; <c@x>)"},
         FieldCase {"SubjectUnquotedUpperCased", {"<SUBJECT CONTENT=Hello>"}, Subject, "HELLO"},
         FieldCase {"SubjectLastWins", {R"(<SUBJECT CONTENT="a" BODY=" Hello there ">)"}, Subject, "Hello there"},
         FieldCase {"AttributeNamesAnyCase", {R"(<subject Content = "x">)"}, Subject, "x"},
@@ -182,7 +187,7 @@ TEST(JobScript, ImagesGoToTheClientList)
     tmpl::CollectImages(job.TemplateLines.Lines(), job.TemplatePath, emailImages,
                         [&](const std::string& m) { reports.push_back(m); });
     EXPECT_TRUE(emailImages.empty());
-    EXPECT_EQ(job.TemplateLines.Lines().back(), R"(<IMG SRC="logo.png">)");
+    EXPECT_EQ(job.TemplateLines.Lines().back(), R"(<img src="logo.png">)");
     EXPECT_EQ(reports, (Lines {"File: logo.png Does not exist"}));
 }
 

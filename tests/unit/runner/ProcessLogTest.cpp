@@ -167,3 +167,17 @@ TEST_F(RunJobTest, NoDelKeepsJobAndOverriddenAuthIsChecked)
     EXPECT_EQ(form.Execute({job, "/NOERROR", "/NODEL"}), runner::exitNotSent);
     EXPECT_TRUE(platform::FileExists(job));
 }
+
+TEST(ProcessLog, DisplayMemoSetKeepsTheNewestLines)
+{
+    TProcessLog log;
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 250; ++i)
+        lines.push_back("l" + std::to_string(i));
+    log.SetDisplayMemo(lines);
+    ASSERT_EQ(log.DisplayMemo().size(), 201u);
+    EXPECT_EQ(log.DisplayMemo().front(), "l50");
+    log.SetDisplayMemo({"a", "b"});
+    EXPECT_EQ(std::vector<std::string>(log.DisplayMemo().begin(), log.DisplayMemo().end()),
+              (std::vector<std::string> {"a", "b"}));
+}

@@ -41,13 +41,13 @@ protected:
                 "Content-Type: text/plain; charset=\"iso-8859-1\"",
                 "Content-Transfer-Encoding: quoted-printable",
                 "",
-                "Hello=0D=0A",
+                "Hello",
                 "",
                 "--" + a,
                 "Content-Type: text/html; charset=\"utf-8\"",
                 "Content-Transfer-Encoding: quoted-printable",
                 "",
-                "<p>Hello <img src=3D\"cid:IMAGE1\"></p>=0D=0A",
+                "<p>Hello <img src=3D\"cid:IMAGE1\"></p>",
                 "",
                 "--" + a + "--",
                 ""};
@@ -91,9 +91,10 @@ TEST_F(HtmlComposerTest, HtmlOnlyLayoutLineByLine)
     ASSERT_EQ(tree.size(), 4u);
     EXPECT_EQ(tree[0], "0|multipart/related|defects=0|parts=1");
     EXPECT_EQ(tree[1], "0.1|multipart/alternative|defects=0|parts=2");
-    // The empty line after each text part is a line of that part.
-    EXPECT_EQ(Payload("0.1.1"), "Hello\r\n\n");
-    EXPECT_EQ(Payload("0.1.2"), Content.HtmlText[0] + "\r\n\n");
+    // Each text part holds its text exactly (the parser gives the line
+    // break after the last line as LF).
+    EXPECT_EQ(Payload("0.1.1"), "Hello\n");
+    EXPECT_EQ(Payload("0.1.2"), Content.HtmlText[0] + "\n");
 }
 
 TEST_F(HtmlComposerTest, TwoImagesAndOneFile)
@@ -171,6 +172,24 @@ TEST_F(HtmlComposerTest, TwoImagesAndOneFile)
     EXPECT_EQ(Payload("0.1.2"), gif);
     EXPECT_EQ(Payload("0.1.3"), jpg);
     EXPECT_EQ(Payload("0.2"), pdf);
+}
+
+// An item chosen to go as text lines whose lines SMTP could not carry as
+// they are goes quoted-printable; one whose lines fit stays 7bit.
+TEST_F(HtmlComposerTest, TextItemsThatCannotGoAsLinesGoQuotedPrintable)
+{
+    const std::string longLine = std::string(1200, 'L') + "\r\n";
+    Content.EmailImages = {Dir.Write("long.txt", longLine)};
+    Content.EmailFiles = {Dir.Write("short.txt", "short\r\n")};
+    Host.AttachContentTypeEh = [](int, std::string&, std::string&, mime::TSmtpEncoding& enc) {
+        enc = mime::smtpEncodeNone;
+    };
+    const TMessage m = Compose();
+    const std::vector<std::string> tree = MimeTree(m, Dir);
+    ASSERT_EQ(tree.size(), 7u);
+    EXPECT_EQ(TreeField(tree[5], "cte"), "quoted-printable");
+    EXPECT_EQ(Payload("0.1.2"), longLine);
+    EXPECT_EQ(TreeField(tree[6], "cte"), "7bit");
 }
 
 TEST_F(HtmlComposerTest, EmptyPlainTextGivesTwoEmptyLinesBeforeTheHtmlPart)

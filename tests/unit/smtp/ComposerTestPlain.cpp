@@ -1,6 +1,7 @@
 #include "ComposerTestUtil.h"
 
 #include "mime/MimeException.h"
+#include "smtp/AttachmentReader.h"
 #include "smtp/PlainBody.h"
 #include "smtp/SmtpTypes.h"
 
@@ -62,15 +63,13 @@ TEST_F(PlainComposerTest, TextOnlyEncodingFollowsTheTextAndTheSettings)
         mime::TSmtpDefaultEncoding Requested;
         bool Allow8bit;
         const char* Encoding;  // empty: no Content-Transfer-Encoding line
-        const char* Tail;      // what the parser finds after the text's last line end
     };
+    // Whatever the encoding, the parser finds the text as it was given.
     const TCase cases[] = {
-        {"Hello world", mime::smtpEnc8bit, true, "", ""},
-        {"Caf\xE9 au lait", mime::smtpEnc7bit, true, "8bit", ""},
-        // The encoded text is one logical line; the line end after its last
-        // piece is one more line break of the text.
-        {"Caf\xE9 au lait", mime::smtpEnc8bit, false, "quoted-printable", "\n"},
-        {"Caf\xE9 au lait", mime::smtpEncBase64, false, "base64", ""},
+        {"Hello world", mime::smtpEnc8bit, true, ""},
+        {"Caf\xE9 au lait", mime::smtpEnc7bit, true, "8bit"},
+        {"Caf\xE9 au lait", mime::smtpEnc8bit, false, "quoted-printable"},
+        {"Caf\xE9 au lait", mime::smtpEncBase64, false, "base64"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Encoding);
@@ -91,7 +90,7 @@ TEST_F(PlainComposerTest, TextOnlyEncodingFollowsTheTextAndTheSettings)
         ASSERT_EQ(tree.size(), 1u);
         EXPECT_EQ(tree[0].substr(0, 14), "0|text/plain|d");
         EXPECT_EQ(TreeField(tree[0], "defects"), "0");
-        EXPECT_EQ(TextPayload("0"), c.Text + "\nsecond line\n" + c.Tail);
+        EXPECT_EQ(TextPayload("0"), c.Text + "\nsecond line\n");
     }
 }
 
@@ -198,32 +197,53 @@ TEST_F(PlainComposerTest, SkippingEveryFileStillClosesTheContainer)
     EXPECT_EQ(tree[0], "0|multipart/mixed|defects=0|parts=1");
 }
 
-TEST_F(PlainComposerTest, LongFileNamesAreFoldedShortOnesAreNot)
+// However long, and whatever quotes or backslashes it holds, a file name is
+// read back as it is: a plain name is one quoted string on one line (a fold
+// inside the quotes would be part of the name for some readers), an encoded
+// one is cut only between its encoded words.
+TEST_F(PlainComposerTest, FileNamesAreReadBackAsTheyAre)
 {
     Fields.FoldHeaders = true;
-    const std::string shortName = "annual report 2024.tx";  // 21 characters
+    Fields.Allow8bitChars = false;
     std::string longName = "the quarterly figures of the northern region with all the remarks and notes.dat";
     longName.resize(80, 'x');
-    const TMessage m = Compose({"x"}, {Dir.Write(shortName, "s"), Dir.Write(longName, "l")});
-    const std::string text = m.Text;
-    EXPECT_NE(text.find("\tname=\"" + shortName + "\"\r\n"), std::string::npos);
-    EXPECT_EQ(text.find("\tname=\"" + longName), std::string::npos);
-    const std::vector<std::string> lines = m.Lines();
-    const auto name = std::find_if(lines.begin(), lines.end(),
-                                   [](const std::string& l) { return l.rfind("\tname=\"the", 0) == 0; });
-    ASSERT_NE(name, lines.end());
-    EXPECT_EQ((name + 1)->front(), '\t');
-    EXPECT_LE(name->size(), 76u);
+    const std::vector<std::string> names = {
+        "annual report 2024.tx",
+        longName,
+        std::string(100, 'n') + ".bin",
+        "say \"hi\".txt",
+        "back\\slash.txt",
+        "Gr\xFC\xDF""e aus K\xF6ln, mit einem Namen, der lang genug ist, um gefaltet zu werden.txt",
+    };
+    std::vector<std::string> files;
+    for (const std::string& name : names)
+        files.push_back(Dir.Write(name, "x"));
+    const TMessage m = Compose({"x"}, files);
+    for (const std::string& name : {names[0], names[1], names[2]})
+        EXPECT_NE(m.Text.find("\tname=\"" + name + "\"\r\n"), std::string::npos) << name;
+    EXPECT_NE(m.Text.find(R"(	name="say \"hi\".txt")"), std::string::npos);
+    EXPECT_NE(m.Text.find(R"(	name="back\\slash.txt")"), std::string::npos);
 
     const std::vector<std::string> tree = MimeTree(m, Dir);
-    ASSERT_EQ(tree.size(), 4u);
-    EXPECT_EQ(TreeField(tree[2], "name"), shortName);
-    EXPECT_EQ(TreeField(tree[2], "defects"), "0");
-    // The parser reads the folded value back without the fold points' spaces
-    // lost or doubled.
-    std::string unfolded = TreeField(tree[3], "name");
-    unfolded.erase(std::remove(unfolded.begin(), unfolded.end(), '\t'), unfolded.end());
-    EXPECT_EQ(unfolded, longName);
+    ASSERT_EQ(tree.size(), 2 + names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string utf8 = i + 1 < names.size() ? names[i]
+                                 : "Gr\xC3\xBC\xC3\x9F""e aus K\xC3\xB6ln, mit einem Namen, der lang genug ist, "
+                                   "um gefaltet zu werden.txt";
+        EXPECT_EQ(TreeField(tree[2 + i], "name"), utf8);
+        EXPECT_EQ(TreeField(tree[2 + i], "defects"), "0") << utf8;
+    }
+}
+
+// A line break in a name would end the header line: such a name is written
+// as encoded words even where 8-bit names are allowed.
+TEST_F(PlainComposerTest, NamesWithLineBreaksAreAlwaysEncoded)
+{
+    for (const bool allow8bit : {true, false}) {
+        Fields.Allow8bitChars = allow8bit;
+        EXPECT_EQ(NameAsWritten(SettingsOf(Fields), "a\r\nBcc: x.txt", false, 1022),
+                  "\"=?iso-8859-1?Q?a=0D=0ABcc=3A_x=2Etxt?=\"");
+    }
 }
 
 TEST_F(PlainComposerTest, EventsChooseNameTypeEncodingAndExtraHeaderLines)
@@ -255,6 +275,40 @@ TEST_F(PlainComposerTest, EventsChooseNameTypeEncodingAndExtraHeaderLines)
     EXPECT_EQ(tree[2].substr(0, 14), "0.2|text/x-not");
     EXPECT_EQ(TreeField(tree[2], "cte"), "quoted-printable");
     EXPECT_EQ(Payload("0.2"), content);
+}
+
+// A file chosen to go as text lines goes quoted-printable when its lines
+// would not arrive as written: too long for SMTP, or a CR alone.
+TEST_F(PlainComposerTest, TextFilesThatCannotGoAsLinesGoQuotedPrintable)
+{
+    const struct {
+        const char* Name;
+        std::string Content;
+        const char* Encoding;
+    } cases[] = {
+        {"long.txt", std::string(1500, 'L') + "\nend\n", "quoted-printable"},
+        {"dotted.txt", "." + std::string(997, 'L') + "\r\n", "quoted-printable"},
+        {"cr.txt", "x\ry\r\n", "quoted-printable"},
+        {"fine.txt", "line one\r\n." + std::string(996, 'L') + "\r\nend\r\n", "7bit"},
+    };
+    std::vector<std::string> files;
+    for (const auto& c : cases)
+        files.push_back(Dir.Write(c.Name, c.Content));
+    Host.AttachContentTypeEh = [](int, std::string&, std::string&, mime::TSmtpEncoding& enc) {
+        enc = mime::smtpEncodeNone;
+    };
+    const TMessage m = Compose({"body"}, files);
+    for (const std::string& line : m.Lines())
+        EXPECT_LE(line.size() + (line.starts_with(".") ? 1 : 0), 998u);
+    const std::vector<std::string> tree = MimeTree(m, Dir);
+    ASSERT_EQ(tree.size(), 2 + std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string path = "0." + std::to_string(2 + i);
+        const bool asLines = std::string(cases[i].Encoding) == "7bit";
+        EXPECT_EQ(TreeField(tree[2 + i], "cte"), cases[i].Encoding) << cases[i].Name;
+        EXPECT_EQ(asLines ? TextPayload(path) : Payload(path), asLines ? WithLf(cases[i].Content) : cases[i].Content)
+            << cases[i].Name;
+    }
 }
 
 TEST_F(PlainComposerTest, ApplicationLinesFollowTheText)

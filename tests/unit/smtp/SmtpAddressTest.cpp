@@ -20,7 +20,13 @@ TEST(SmtpAddress, ParseAddressForms)
     const AddressCase cases[] = {
         {"<a@example.com>", "", "a@example.com"},
         {"\"Doe, John\" <john@example.com>", "Doe, John", "john@example.com"},
-        {"'Jane' <jane@example.com>", "Jane", "jane@example.com"},
+        // Only double quotes quote: an apostrophe is part of a name or address.
+        {"'Jane' <jane@example.com>", "'Jane'", "jane@example.com"},
+        {"o'neil@example.com", "", "o'neil@example.com"},
+        // A quoted name comes back without its escapes.
+        {"\"Ann \\\"the boss\\\" Lee\" <ann@example.com>", "Ann \"the boss\" Lee", "ann@example.com"},
+        {"\"Bob\\\\\" <bob@example.com>", "Bob\\", "bob@example.com"},
+        {"\"back\\slash\" <b@example.com>", "back\\slash", "b@example.com"},
         {"John john@example.com", "John", "john@example.com"},
         {"john@example.com", "", "john@example.com"},
         {"   john@example.com", "", "john@example.com"},
@@ -58,6 +64,17 @@ TEST(SmtpAddress, SplitHonoursEscapedQuotes)
     std::vector<std::string> items;
     SplitAddressList("\"A \\\"x, y\\\" B\" <a@b>;c@d", items);
     const std::vector<std::string> expected {"\"A \\\"x, y\\\" B\" <a@b>", "c@d"};
+    EXPECT_EQ(items, expected);
+}
+
+// Header and envelope must agree on where an address ends: a name ending in
+// an escaped backslash closes its quotes, an apostrophe opens none.
+TEST(SmtpAddress, SplitEndsQuotesWhereTheHeaderDoes)
+{
+    std::vector<std::string> items;
+    SplitAddressList("\"Bob\\\\\" <bob@x.org>;<carl@x.org>,o'neil@x.org;d'angelo@x.org\r\ne@x.org\nf@x.org", items);
+    const std::vector<std::string> expected {"\"Bob\\\\\" <bob@x.org>", "<carl@x.org>", "o'neil@x.org",
+                                             "d'angelo@x.org", "e@x.org", "f@x.org"};
     EXPECT_EQ(items, expected);
 }
 

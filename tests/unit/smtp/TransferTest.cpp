@@ -368,13 +368,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TOpenCase {"NoAuthSaysHelo", smtpAuthNone, {"250 hello"}, {"HELO tester"}, 0, ""},
         TOpenCase {"AuthSaysEhloThenAuth", smtpAuthPlain, {"250-hello\r\n250 AUTH PLAIN", "235 welcome"},
-                   {"EHLO tester", "AUTH PLAIN"}, 0, ""},
+                   {"EHLO tester", "AUTH PLAIN AGFsaWNlQGV4YW1wbGUuY29tAA=="}, 0, ""},
         TOpenCase {"RefusedEhloFallsBackToHelo", smtpAuthLogin, {"502 what", "250 hello"},
                    {"EHLO tester", "HELO tester"}, 0, "502 what"},
         TOpenCase {"RefusedEhloAndHeloReportsHelo", smtpAuthLogin, {"502 what", "501 nope"},
                    {"EHLO tester", "HELO tester"}, 501, "502 what"},
         TOpenCase {"RefusedAuthEndsTheChain", smtpAuthLogin, {"250 hello", "535 bad credentials"},
-                   {"EHLO tester", "AUTH LOGIN"}, 535, "535 bad credentials"}),
+                   {"EHLO tester", "AUTH LOGIN"}, 535, "535 bad credentials"},
+        // The engine's own refusal ends the chain like the server's.
+        TOpenCase {"MalformedChallengeEndsTheChain", smtpAuthCramMD5, {"250 AUTH CRAM-MD5", "334"},
+                   {"EHLO tester", "AUTH CRAM-MD5"}, 500, "500 Malformed MD5 Challenge: 334"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TransferTest, OpenWhileConnectedRaisesAndAFailedConnectEndsTheChain)

@@ -81,9 +81,10 @@ TEST_F(PageTest, RewritesTheFirstImageTagOfEachLineAndCollectsInOrder)
 {
     std::vector<std::string> images;
     const Lines lines = Collect(images);
-    EXPECT_EQ(lines[8], R"(<IMG SRC="cid:IMAGE1" WIDTH = 100 ALT = OUR LOGO> and <img src="logo.png">)");
-    EXPECT_EQ(lines[9], R"(<p><IMG ALT = X SRC="cid:IMAGE2"></p>)");
-    EXPECT_EQ(lines[10], R"(<IMG SRC="cid:IMAGE3" BORDER = 0>)");
+    // Only the value of SRC changes; the tag stays as written.
+    EXPECT_EQ(lines[8], R"(<img src="cid:IMAGE1" width=100 alt="Our logo"> and <img src="logo.png">)");
+    EXPECT_EQ(lines[9], R"(<p><IMG alt=x SRC="cid:IMAGE2"></p>)");
+    EXPECT_EQ(lines[10], R"(<img src="cid:IMAGE3" border=0>)");
     // Found beside the template, with the letter case of the tag's path.
     EXPECT_EQ(images, (Lines {kDataDir + "/logo.png", kDataDir + "/Pics/Photo.PNG", kDataDir + "/logo.png"}));
 }
@@ -92,7 +93,7 @@ TEST_F(PageTest, AddsToTheImagesAlreadyListed)
 {
     std::vector<std::string> images {"first.png"};
     const Lines lines = Collect(images);
-    EXPECT_EQ(lines[10], R"(<IMG SRC="cid:IMAGE4" BORDER = 0>)");
+    EXPECT_EQ(lines[10], R"(<img src="cid:IMAGE4" border=0>)");
     EXPECT_EQ(images.size(), 4u);
 }
 
@@ -136,13 +137,43 @@ TEST_F(InTempDir, ImageLookupsGoAsWrittenThenBesideTheTemplateThenByFileName)
     tmpl::CollectImages(lines, "tpl/page.html", images, [&](const std::string& m) { reports.push_back(m); });
     EXPECT_EQ(images, (Lines {"here.png", "tpl/beside.png", "bare.png"}));
     EXPECT_EQ(lines, (Lines {
-                         R"(<IMG SRC="cid:IMAGE1">)",
-                         R"(<IMG SRC="cid:IMAGE2">)",
-                         R"(<IMG SRC="cid:IMAGE3">)",
-                         R"(x <IMG SRC='Missing "One".png' ALT = M> y)",
-                         "<IMG>",
+                         R"(<img src="cid:IMAGE1">)",
+                         R"(<img src="cid:IMAGE2">)",
+                         R"(<img src="cid:IMAGE3">)",
+                         R"(x <img src='Missing "One".png' alt=m> y)",
+                         "<img>",
                      }));
     EXPECT_EQ(reports, (Lines {R"(File: Missing "One".png Does not exist)"}));
+}
+
+// The tag keeps its letter case, quotes and every other attribute; only the
+// value of its (first) SRC attribute becomes the content id.
+TEST_F(InTempDir, OnlyTheValueOfSrcChanges)
+{
+    Touch("logo.png");
+    const struct {
+        const char* Line;
+        const char* Expected;
+    } cases[] = {
+        {R"(<img alt="Company logo" src="logo.png" class="hero Banner" style="width:100px; border:0">)",
+         R"(<img alt="Company logo" src="cid:IMAGE1" class="hero Banner" style="width:100px; border:0">)"},
+        {"<p><IMG Src='logo.png' ALT='a > b'/></p>", "<p><IMG Src='cid:IMAGE1' ALT='a > b'/></p>"},
+        {"<img src = logo.png width=10>", R"(<img src = "cid:IMAGE1" width=10>)"},
+        {R"(<img data-src="x.png" title="src=x.png" src="logo.png" src="y.png">)",
+         R"(<img data-src="x.png" title="src=x.png" src="cid:IMAGE1" src="y.png">)"},
+        {"<img\tsrc=\"logo.png\"\tborder=0>", "<img\tsrc=\"cid:IMAGE1\"\tborder=0>"},
+        // Not a complete tag on this line, or no SRC: left as it is.
+        {R"(<img src="logo.png" alt="open)", R"(<img src="logo.png" alt="open)"},
+        {R"(<img src="logo.png")", R"(<img src="logo.png")"},
+        {R"(<img alt="logo.png">)", R"(<img alt="logo.png">)"},
+    };
+    for (const auto& c : cases) {
+        Lines lines {c.Line};
+        std::vector<std::string> images;
+        tmpl::CollectImages(lines, "page.html", images, nullptr);
+        EXPECT_EQ(lines[0], c.Expected) << c.Line;
+        EXPECT_EQ(images.size(), std::string(c.Expected).find("cid:") != std::string::npos ? 1u : 0u) << c.Line;
+    }
 }
 
 TEST_F(InTempDir, PathLetterCaseCountsOnThisFileSystem)
@@ -153,8 +184,8 @@ TEST_F(InTempDir, PathLetterCaseCountsOnThisFileSystem)
     Lines reports;
     tmpl::CollectImages(lines, "page.html", images, [&](const std::string& m) { reports.push_back(m); });
     EXPECT_EQ(images, (Lines {"Logo.PNG"}));
-    EXPECT_EQ(lines[0], R"(<IMG SRC="cid:IMAGE1">)");
-    EXPECT_EQ(lines[1], R"(<IMG SRC="LOGO.PNG">)");
+    EXPECT_EQ(lines[0], R"(<img src="cid:IMAGE1">)");
+    EXPECT_EQ(lines[1], R"(<img src="LOGO.PNG">)");
     EXPECT_EQ(reports.size(), 1u);
 }
 

@@ -1,0 +1,44 @@
+#include "runner/RequestChain.h"
+#include "smtp/HtmlSmtpSender.h"
+
+#include <gtest/gtest.h>
+
+using namespace smtp;
+
+namespace {
+
+// The requests the chain starts from Connect until it ends.
+std::vector<TSmtpRequest> Chain(TSmtpAuthType auth)
+{
+    TSslHtmlSmtpSender client;
+    client.AuthType = auth;
+    const runner::TSettings settings;
+    std::vector<TSmtpRequest> chain {smtpConnect};
+    while (auto next = runner::NextRequest(client, chain.back(), settings)) {
+        chain.push_back(*next);
+        if (chain.size() > 20)
+            break;
+    }
+    return chain;
+}
+
+} // namespace
+
+TEST(RequestChain, WithAndWithoutAuthentication)
+{
+    EXPECT_EQ(Chain(smtpAuthNone),
+              (std::vector {smtpConnect, smtpHelo, smtpMailFrom, smtpRcptTo, smtpData, smtpQuit}));
+    for (auto auth : {smtpAuthPlain, smtpAuthNtlm, smtpAuthAutoSelect})
+        EXPECT_EQ(Chain(auth),
+                  (std::vector {smtpConnect, smtpEhlo, smtpAuth, smtpMailFrom, smtpRcptTo, smtpData, smtpQuit}))
+            << auth;
+}
+
+TEST(RequestChain, RequestsOutsideTheChainEndIt)
+{
+    TSslHtmlSmtpSender client;
+    const runner::TSettings settings;
+    for (auto request : {smtpQuit, smtpRset, smtpVrfy, smtpOpen, smtpMail, smtpCustom, smtpEhlo, smtpAuth})
+        EXPECT_FALSE(runner::NextRequest(client, request, settings)) << request;
+    EXPECT_THROW(runner::StartRequest(client, smtpRset), SmtpException);
+}
