@@ -1,8 +1,9 @@
 # make build | make test | make fuzz | make stress | make demo | make bench
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
-# Seconds each fuzz target runs in `make fuzz`.
+# Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 
@@ -30,7 +31,7 @@ fuzz: deps
 	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DPLONEMAIL_FUZZ=ON -DPLONEMAIL_TESTS=OFF >/dev/null
 	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
-	@scripts/fuzz.sh $(FUZZ_SECONDS)
+	@scripts/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # The many-senders test in its long form: 200 processes, 50 at a time.
 STRESS_SENDERS ?= 200

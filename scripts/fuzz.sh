@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Runs every fuzz target of build-fuzz for a bounded time (seconds, first
-# argument) on its seed corpus and the inputs of earlier findings. What the
+# Runs the fuzz targets of build-fuzz (all, or those named after the first
+# argument) for a bounded time each (seconds, first argument) on their seed
+# corpus and the inputs of earlier findings. What the
 # fuzzer adds to the corpus stays in build-fuzz/corpus, faults go to
 # build-fuzz/findings. Prints the executions each target reached; fails when
 # a target found a fault.
 set -uo pipefail
 seconds=${1:-60}
+shift || true
 cd "$(dirname "$0")/.."
 root=$PWD
 out=$root/build-fuzz
 mkdir -p "$out/corpus" "$out/findings" "$out/logs"
 status=0
+targets=("$@")
 for exe in "$out"/tests/fuzz/fuzz_*; do
   name=${exe##*/fuzz_}
+  if [ ${#targets[@]} -gt 0 ] && [[ ! " ${targets[*]} " == *" $name "* ]]; then
+    continue
+  fi
   corpora=("$out/corpus/$name" "$root/tests/fuzz/corpus/$name")
   [ -d "$root/tests/fuzz/regressions/$name" ] && corpora+=("$root/tests/fuzz/regressions/$name")
   mkdir -p "$out/corpus/$name"

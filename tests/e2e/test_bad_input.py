@@ -196,3 +196,32 @@ def test_log_file_on_a_full_disk(prog):
     dated = log_texts(b"\n".join(line for line in lines[2:] if not line.startswith(b"*** ")), sep=b"\n")
     assert dated[-1] == SENT
     assert failed == [b"*** ExceptionENOSPC: No space left on device writing to log file ***"] * len(dated)
+
+
+def refused_run(prog, language):
+    """A run whose recipient is refused, with the language file: the /STAT
+    title and the step line of the failure."""
+    prog.write("big.lng", language)
+    with RecordingServer(refuse_rcpt={"b@example.org"}) as server:
+        r = send(prog, server, job(*HEAD, '<MESSAGE CONTENT="Hi">'), "/STAT", Language="big.lng")
+    assert r.returncode == 1, r.stderr
+    title = r.stdout.decode().split("\n")[0]
+    step, reply = log_file_texts(prog)[-2:]
+    assert reply == "550 5.1.1 mailbox unavailable"
+    return title, step
+
+
+def test_language_file_with_10000_keys(prog):
+    translations = [f"frmSendEMail.c{i}.Caption=t{i}" for i in range(5000)] + ["frmSendEMail.Caption=Correo"]
+    messages = [f"Message number {i}=m{i}" for i in range(5000)] + ["Error sending Email=Fallo al enviar"]
+    language = "\r\n".join(["[Translations]", *translations, "[Messages]", *messages]) + "\r\n"
+    assert refused_run(prog, language) == ("Correo", "Fallo al enviar, Step: 4 Error: 550")
+
+
+def test_language_file_with_keys_of_100000_characters(prog):
+    long = "k" * 100_000
+    language = "\r\n".join([
+        "[Translations]", f"frmSendEMail.{long}.Caption=never", f"{long}=never", "frmSendEMail.Caption=Correo",
+        "[Messages]", f"{long}=never", "Error sending Email=" + "E" * 100_000]) + "\r\n"
+    # A value is read up to 2047 characters.
+    assert refused_run(prog, language) == ("Correo", "E" * 2047 + ", Step: 4 Error: 550")

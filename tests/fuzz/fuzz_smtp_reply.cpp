@@ -1,8 +1,10 @@
 // The SMTP client reading replies through line mode: a server on 127.0.0.1
 // sends the input as its whole side of a dialogue (greeting, EHLO
-// capabilities, replies), cut into pieces that the client reads one by one,
-// then hangs up. The client runs a whole mail chain; every request it starts
-// must end in exactly one report, also when the server's bytes make no sense.
+// capabilities, authentication challenges, replies), cut into pieces that
+// the client reads one by one, then hangs up. The first byte chooses the
+// authentication (none, a mechanism, or the automatic choice) and the cuts.
+// The client runs a whole mail chain; every request it starts must end in
+// exactly one report, also when the server's bytes make no sense.
 #include "FuzzCheck.h"
 #include "LoopbackListener.h"
 #include "platform/EventLoop.h"
@@ -71,7 +73,13 @@ struct TChain {
         }
         switch (request) {
         case smtp::smtpConnect: Start([this] { Client.Ehlo(); }); break;
-        case smtp::smtpEhlo: Start([this] { Client.MailFrom(); }); break;
+        case smtp::smtpEhlo:
+            if (Client.AuthType != smtp::smtpAuthNone)
+                Start([this] { Client.Auth(); });
+            else
+                Start([this] { Client.MailFrom(); });
+            break;
+        case smtp::smtpAuth: Start([this] { Client.MailFrom(); }); break;
         case smtp::smtpMailFrom: Start([this] { Client.RcptTo(); }); break;
         case smtp::smtpRcptTo: Start([this] { Client.Data(); }); break;
         case smtp::smtpData: Start([this] { Client.Quit(); }); break;
@@ -93,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0)
         return 0;
+    const auto auth = static_cast<smtp::TSmtpAuthType>(data[0] % 7);
     std::uint32_t cuts = data[0] * 2654435761u | 1u;
     const std::string stream = fuzz::Bytes(data + 1, size - 1);
 
@@ -104,6 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     client.HdrFrom = "a@example.org";
     client.HdrTo = "b@example.org";
     client.MailMessage = {"Hello", ".", "Bye"};
+    client.AuthType = auth;
+    client.Username = "user";
+    client.Password = "secret";
+    client.LmCompatLevel = data[0] % 6;
     TChain chain {client};
     std::size_t replyBytes = 0;
     client.OnRequestDone = [&chain](smtp::TCustomSmtpClient&, smtp::TSmtpRequest rq, std::uint16_t error) {
