@@ -38,6 +38,12 @@ def install(folder, source=BIN):
     return path
 
 
+def scrambled(password):
+    """The Password setting for a password, as the scrambling tool writes it."""
+    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
+    return r.stdout.decode().strip()
+
+
 class Program:
     def __init__(self, folder):
         self.dir = folder
