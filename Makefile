@@ -1,7 +1,8 @@
 # make build | make test | make fuzz | make stress | make demo | make bench
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
-# Seconds each fuzz target runs in `make fuzz`, and the targets (all when empty).
+# Seconds each fuzz target runs in `make fuzz`, and the targets (all when
+# empty); FUZZ_JOBS of them run at a time (default: one per processor).
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?=
 FUZZ_CC ?= clang-14
