@@ -107,4 +107,9 @@ std::uint64_t SystemTimeAsFileTime()
            static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
 }
 
+std::int64_t UnixTimeNow()
+{
+    return static_cast<std::int64_t>(RealTimeNow().tv_sec);
+}
+
 } // namespace platform

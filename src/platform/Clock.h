@@ -40,4 +40,7 @@ int TimeZoneBias();
 // 1601-01-01 UTC.
 std::uint64_t SystemTimeAsFileTime();
 
+// The current time in seconds since 1970-01-01 UTC.
+std::int64_t UnixTimeNow();
+
 } // namespace platform

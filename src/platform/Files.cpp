@@ -93,12 +93,12 @@ std::vector<std::string> SplitTextLines(const std::string& text)
     return lines;
 }
 
-std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines)
+std::optional<SystemError> ReadFileText(const std::string& path, std::string& text)
 {
+    text.clear();
     int fd = OpenForReading(path);
     if (fd < 0)
         return SystemErrorFromErrno(errno);
-    std::string text;
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -114,8 +114,34 @@ std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<st
         text.append(buf, static_cast<size_t>(n));
     }
     ::close(fd);
+    return std::nullopt;
+}
+
+std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines)
+{
+    std::string text;
+    if (auto err = ReadFileText(path, text))
+        return err;
     lines = SplitTextLines(text);
     return std::nullopt;
+}
+
+std::optional<SystemError> ReplaceOwnerOnlyFile(const std::string& path, const std::string& text)
+{
+    const std::string temporary = path + ".new" + std::to_string(::getpid());
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return SystemErrorFromErrno(errno);
+    // An older file of that name may have had wider permissions.
+    std::optional<SystemError> err = ::fchmod(fd, 0600) == 0 ? WriteAll(fd, text.data(), text.size())
+                                                              : SystemErrorFromErrno(errno);
+    if (::close(fd) != 0 && !err)
+        err = SystemErrorFromErrno(errno);
+    if (!err && ::rename(temporary.c_str(), path.c_str()) != 0)
+        err = SystemErrorFromErrno(errno);
+    if (err)
+        ::unlink(temporary.c_str());
+    return err;
 }
 
 TAppendFile::~TAppendFile()

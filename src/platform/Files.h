@@ -29,6 +29,14 @@ bool IsRegularFile(int fd);
 // line without an ending still counts. Bytes are kept as they are.
 std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines);
 
+// Reads a whole file as it is.
+std::optional<SystemError> ReadFileText(const std::string& path, std::string& text);
+
+// Replaces the file with the text, readable and writable by its owner only.
+// The text is written to a new file that then takes the name, so a reader
+// sees the old content or the new, never a part.
+std::optional<SystemError> ReplaceOwnerOnlyFile(const std::string& path, const std::string& text);
+
 // Splits a text into lines by the same rules as ReadTextLines.
 std::vector<std::string> SplitTextLines(const std::string& text);
 

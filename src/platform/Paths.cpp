@@ -41,6 +41,14 @@ std::string DirectoryOfPath(const std::string& path)
     return delim == std::string::npos ? std::string() : path.substr(0, delim + 1);
 }
 
+std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension)
+{
+    const std::string name = FileNameOfPath(settingsPath);
+    const auto dot = name.rfind('.');
+    const std::size_t keep = settingsPath.size() - (dot == std::string::npos || dot == 0 ? 0 : name.size() - dot);
+    return settingsPath.substr(0, keep) + extension;
+}
+
 std::string ModuleFileOf(const void* address)
 {
     Dl_info info {};

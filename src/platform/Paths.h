@@ -19,6 +19,12 @@ bool IsAbsolutePath(const std::string& path);
 std::string FileNameOfPath(const std::string& path);
 std::string DirectoryOfPath(const std::string& path);
 
+// Where private data that goes with a settings file is kept (sign-in
+// tokens, say): here beside it, named after it with the extension replaced
+// by `extension`; a Windows build keeps it in the user's profile, since the
+// program's folder is shared by every user there.
+std::string PrivateDataPath(const std::string& settingsPath, const std::string& extension);
+
 // The file of the loaded library (or program) that holds this address;
 // empty when none does.
 std::string ModuleFileOf(const void* address);

@@ -113,7 +113,14 @@ void TfrmSendEMail::smtpLogRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpRequ
         return;
     ReportProgress();
     if (ErrorCode != 0) {
-        ReportFailed(RqType, ErrorCode, smtpLog->ErrorMessage());
+        std::string reason = smtpLog->ErrorMessage();
+        try {
+            if (RetrySignIn(*smtpLog, RqType, ErrorCode))
+                return;
+        } catch (const std::exception& e) {
+            reason = e.what();
+        }
+        ReportFailed(RqType, ErrorCode, reason);
         return;
     }
     if (auto refused = ContinueChain(*smtpLog, RqType)) {

@@ -256,22 +256,31 @@ void TJobScriptReader::TagBlock()
 
 void TJobScriptReader::TagCfgEmail()
 {
-    ScanAttributes({"HOST", "PORT", "AUTHTYPE", "AUTHUSER", "AUTHPASS", "USESSL", "TYPESSL"},
-                   [this](const std::string& name, const std::string& value) {
+    TOAuthSettings& oauth = job_.CfgOAuth;
+    const std::unordered_map<std::string, std::string*> texts {
+        {"HOST", &job_.CfgHost},
+        {"PORT", &job_.CfgPort},
+        {"AUTHUSER", &job_.CfgUser},
+        {"AUTHPASS", &job_.CfgPass},
+        {"OAUTHTOKENCOMMAND", &oauth.TokenCommand},
+        {"OAUTHTOKENURL", &oauth.TokenUrl},
+        {"OAUTHCLIENTID", &oauth.ClientId},
+        {"OAUTHCLIENTSECRET", &oauth.ClientSecret},
+        {"OAUTHSCOPE", &oauth.Scope},
+        {"OAUTHREFRESHTOKEN", &oauth.RefreshToken},
+    };
+    ScanAttributes({"HOST", "PORT", "AUTHTYPE", "AUTHUSER", "AUTHPASS", "USESSL", "TYPESSL", "OAUTHTOKENCOMMAND",
+                    "OAUTHTOKENURL", "OAUTHCLIENTID", "OAUTHCLIENTSECRET", "OAUTHSCOPE", "OAUTHREFRESHTOKEN"},
+                   [this, &texts](const std::string& name, const std::string& value) {
                        const std::string v = Trim(value);
-                       if (name == "HOST")
-                           job_.CfgHost = v;
-                       else if (name == "PORT")
-                           job_.CfgPort = v;
-                       else if (name == "AUTHUSER")
-                           job_.CfgUser = v;
-                       else if (name == "AUTHPASS")
-                           job_.CfgPass = v;
+                       if (auto text = texts.find(name); text != texts.end())
+                           *text->second = v;
                        else if (name == "USESSL")
                            job_.CfgUseSsl = v == "Y";
                        else if (name == "AUTHTYPE") {
                            const long auth = IndexOfWord(platform::UpperAscii(v),
-                               {"NONE", "PLAIN", "LOGIN", "CRAMMD5", "CRAMSHA1", "NTLM", "AUTOSELECT"});
+                               {"NONE", "PLAIN", "LOGIN", "CRAMMD5", "CRAMSHA1", "NTLM", "AUTOSELECT", "XOAUTH2",
+                                "OAUTHBEARER"});
                            if (auth >= 0)
                                job_.CfgAuth = auth;
                        } else {

@@ -1,4 +1,5 @@
 #pragma once
+#include "runner/Settings.h"
 #include "template/Blocks.h"
 #include "template/Placeholders.h"
 #include "template/TagTokenizer.h"
@@ -40,6 +41,7 @@ struct TJobModel {
     long CfgAuth = -1;
     long CfgSslType = -1;
     bool CfgUseSsl = false;
+    TOAuthSettings CfgOAuth;
 };
 
 // Reads the tags of a job script into the job model, line by line; tags act

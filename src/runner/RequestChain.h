@@ -15,6 +15,8 @@ namespace runner {
 // Completion codes of failures the runner detects itself.
 inline constexpr std::uint16_t kErrTimedOut = 10060;  // the time limit passed
 inline constexpr std::uint16_t kErrClient = 500;      // the client refused to start a request
+// The server's reply to credentials it does not accept.
+inline constexpr std::uint16_t kErrCredentials = 535;
 
 // The request to start after `completed` succeeded on the client; nullopt
 // when nothing follows (after QUIT, or a request the chain does not use).

@@ -61,6 +61,9 @@ void TfrmSendEMail::ConfigureConnection(smtp::TSslHtmlSmtpSender& c)
     c.AuthType = static_cast<smtp::TSmtpAuthType>(Settings.Auth);
     c.Username = Settings.Username;
     c.Password = Settings.Password;
+    // The run's token, fetched now unless it has one that is still good.
+    if (oauth_)
+        c.AccessToken = oauth_->Token();
     // With authentication the envelope sender is set once AUTH has passed.
     if (c.AuthType == smtp::smtpAuthNone)
         c.FromName = Settings.From;
@@ -72,10 +75,7 @@ void TfrmSendEMail::ConfigureConnection(smtp::TSslHtmlSmtpSender& c)
 void TfrmSendEMail::ConfigureTls(smtp::TCustomSslSmtpSender& c)
 {
     SslContext1.SetSslVerifyPeer(Settings.VerifyPeer);
-    const std::string& caFile = Settings.CAFile;
-    SslContext1.SslCAFile = caFile.empty() || platform::HasDirectoryPart(caFile)
-                                ? caFile
-                                : ProgramDir + platform::PathDelim + caFile;
+    SslContext1.SslCAFile = CAFilePath();
     c.SetSslContext(&SslContext1);
     if (!Settings.UseSSL)
         return;
@@ -84,6 +84,37 @@ void TfrmSendEMail::ConfigureTls(smtp::TCustomSslSmtpSender& c)
         c.SetOnSslVerifyPeer(nullptr);
         c.OnSslHandshakeDone = nullptr;
     }
+}
+
+void TfrmSendEMail::CreateOAuthSignIn()
+{
+    TOAuthSignIn::TOptions options {Settings.Username, platform::PrivateDataPath(SettingsPath, ".tokens"),
+                                    CAFilePath(), TimeoutMs(), std::string("plonemail/") + ProgramVersion};
+    oauth_ = std::make_unique<TOAuthSignIn>(Settings.OAuth, std::move(options),
+                                            [this](const std::string& line) { AddLogLine(line); });
+}
+
+// A bare file name is taken beside the program.
+std::string TfrmSendEMail::CAFilePath() const
+{
+    const std::string& caFile = Settings.CAFile;
+    return caFile.empty() || platform::HasDirectoryPart(caFile) ? caFile : ProgramDir + platform::PathDelim + caFile;
+}
+
+bool TfrmSendEMail::RetrySignIn(smtp::TCustomSslSmtpSender& c, smtp::TSmtpRequest request, std::uint16_t errorCode)
+{
+    if (!oauth_ || request != smtp::smtpAuth || errorCode == 0)
+        return false;
+    if (!c.OAuthError().empty())
+        AddLogLine("OAuth error: " + c.OAuthError());
+    // 535: credentials invalid; an error challenge says the same of the token.
+    const bool tokenRefused = errorCode == kErrCredentials || !c.OAuthError().empty();
+    if (!tokenRefused || !oauth_->TokenRefused())
+        return false;
+    AddLogLine("The server refused the cached OAuth token; signing in with a new one");
+    c.AccessToken = oauth_->Token();
+    StartRequest(c, smtp::smtpAuth);
+    return true;
 }
 
 void TfrmSendEMail::ConfigureClient()
@@ -283,6 +314,17 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
         return;
     }
     if (ErrorCode != 0) {
+        try {
+            if (RetrySignIn(*smtpClient, RqType, ErrorCode)) {
+                // The refusal has been answered; it is no error of the run.
+                HadError = false;
+                ErrorText.clear();
+                FirstErrorReply.clear();
+                return;
+            }
+        } catch (const std::exception& e) {
+            ErrorText = std::string("Error: ") + e.what();
+        }
         Fail(RqType, ErrorCode);
         return;
     }

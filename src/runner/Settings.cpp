@@ -41,7 +41,22 @@ TSettings SettingsFromProfile(const platform::TIniFile& ini)
     s.DataTimeout = ini.ReadInteger(sec, "DataTimeout", s.DataTimeout);
     if (s.DataTimeout < 1)
         s.DataTimeout = TSettings::DefaultDataTimeout;
+    s.OAuth.TokenCommand = ini.ReadString(sec, "OAuthTokenCommand", "");
+    s.OAuth.TokenUrl = ini.ReadString(sec, "OAuthTokenUrl", "");
+    s.OAuth.ClientId = ini.ReadString(sec, "OAuthClientId", "");
+    s.OAuth.ClientSecret = UnscramblePassword(ini.ReadString(sec, "OAuthClientSecret", ""));
+    s.OAuth.Scope = ini.ReadString(sec, "OAuthScope", "");
+    s.OAuth.RefreshToken = UnscramblePassword(ini.ReadString(sec, "OAuthRefreshToken", ""));
     return s;
+}
+
+void TOAuthSettings::Override(const TOAuthSettings& given)
+{
+    for (auto [field, value] : {std::pair {&TokenCommand, &given.TokenCommand}, {&TokenUrl, &given.TokenUrl},
+                                {&ClientId, &given.ClientId}, {&ClientSecret, &given.ClientSecret},
+                                {&Scope, &given.Scope}, {&RefreshToken, &given.RefreshToken}})
+        if (!value->empty())
+            *field = *value;
 }
 
 namespace {
@@ -86,10 +101,35 @@ std::optional<std::string> SettingsValueText(const std::string& value)
     return std::nullopt;
 }
 
+namespace {
+
+// What an OAuth sign-in lacks to get its token.
+std::optional<std::string> OAuthProblem(const TSettings& s)
+{
+    const TOAuthSettings& o = s.OAuth;
+    if (!o.TokenCommand.empty())
+        return std::nullopt;
+    const std::string auth = "Invalid setting Auth=" + std::to_string(s.Auth);
+    if (o.TokenUrl.empty())
+        return auth + " (the OAuth token needs OAuthTokenCommand or OAuthTokenUrl)";
+    if (!platform::LowerAscii(o.TokenUrl).starts_with("https://"))
+        return "Invalid setting OAuthTokenUrl=" + o.TokenUrl + " (must start with https://)";
+    if (o.ClientId.empty())
+        return auth + " (OAuthTokenUrl needs OAuthClientId)";
+    if (o.RefreshToken.empty() && o.ClientSecret.empty())
+        return auth + " (without OAuthRefreshToken the token is asked for with OAuthClientSecret, which is empty)";
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<std::string> SettingsProblem(const TSettings& s)
 {
-    if (s.Auth < 0 || s.Auth > 6)
-        return "Invalid setting Auth=" + std::to_string(s.Auth) + " (allowed: 0 to 6)";
+    if (s.Auth < 0 || s.Auth > AuthOAuthBearer)
+        return "Invalid setting Auth=" + std::to_string(s.Auth) + " (allowed: 0 to 8)";
+    if (IsOAuth(s.Auth))
+        if (auto problem = OAuthProblem(s))
+            return problem;
     if (s.SSLType < 0 || s.SSLType > 2)
         return "Invalid setting SSLType=" + std::to_string(s.SSLType) + " (allowed: 0 to 2)";
     std::string why;

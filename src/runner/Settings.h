@@ -7,6 +7,21 @@
 
 namespace runner {
 
+// Where the OAuth 2.0 access token of Auth 7 (XOAUTH2) and 8 (OAUTHBEARER)
+// comes from: a command that prints it, or the provider's token endpoint.
+// In a job's CFGEMAIL an empty value means not given.
+struct TOAuthSettings {
+    std::string TokenCommand {};
+    std::string TokenUrl {};
+    std::string ClientId {};
+    std::string ClientSecret {};  // unscrambled
+    std::string Scope {};
+    std::string RefreshToken {};  // unscrambled
+
+    // Takes the values that `given` holds.
+    void Override(const TOAuthSettings& given);
+};
+
 // Section SendMail of the settings file; the installation's defaults for
 // every mail. The job script may override the server values for one mail.
 struct TSettings {
@@ -35,7 +50,16 @@ struct TSettings {
     // first; RFC 5321 asks clients to wait 10 minutes); never below Timeout.
     long DataTimeout = DefaultDataTimeout;
     static constexpr long DefaultDataTimeout = 600;
+    TOAuthSettings OAuth;
 };
+
+inline constexpr long AuthXOAuth2 = 7;
+inline constexpr long AuthOAuthBearer = 8;
+
+inline bool IsOAuth(long auth)
+{
+    return auth == AuthXOAuth2 || auth == AuthOAuthBearer;
+}
 
 inline constexpr const char* SettingsSection = "SendMail";
 

@@ -177,6 +177,8 @@ void TfrmSendEMail::SendJobMail()
         platform::DeleteFileAt(JobPath);
     EchoJob();
     ConvertJobToUtf8();
+    if (IsOAuth(Settings.Auth))
+        CreateOAuthSignIn();
     ConfigureClient();
     if (!HadError)
         StartConnect();
@@ -215,6 +217,7 @@ void TfrmSendEMail::ApplyJobOverrides()
         Settings.SSLType = Job.CfgSslType;
         Settings.UseSSL = Job.CfgUseSsl;
     }
+    Settings.OAuth.Override(Job.CfgOAuth);
     if (platform::IsBlank(Settings.From))
         Settings.From = Job.FromAddress;
     if (!platform::IsBlank(Job.FromHeader) && Job.FromHeader.find('<') == std::string::npos)

@@ -4,6 +4,7 @@
 #include "platform/Console.h"
 #include "platform/PublishedComponent.h"
 #include "runner/JobScript.h"
+#include "runner/OAuthSignIn.h"
 #include "runner/ProcessLog.h"
 #include "runner/RequestChain.h"
 #include "runner/Settings.h"
@@ -118,6 +119,12 @@ private:
     std::string SenderHeader() const;
     void ConfigureConnection(smtp::TSslHtmlSmtpSender& c);
     void ConfigureTls(smtp::TCustomSslSmtpSender& c);
+    // The OAuth sign-in of Auth 7 and 8, shared by both clients.
+    void CreateOAuthSignIn();
+    std::string CAFilePath() const;
+    // After a failed request: a sign-in the server refused with the cache's
+    // OAuth token is tried again with a new one. True when it is.
+    bool RetrySignIn(smtp::TCustomSslSmtpSender& c, smtp::TSmtpRequest request, std::uint16_t errorCode);
     void ConfigureClient();
     void ChooseCharsets();
     void StartConnect();
@@ -151,6 +158,7 @@ private:
     bool dataAccepted_ = false;  // the server has accepted the message
     std::unique_ptr<TStallTimer> progressTimer_;
     std::unique_ptr<TStallTimer> reportTimer_;
+    std::unique_ptr<TOAuthSignIn> oauth_;
 
     // Registry entries of the window and its components; declared last so
     // that they go before the objects their properties reach.

@@ -1,12 +1,14 @@
 // The AUTH request: the mechanisms the server announces, the automatic
 // choice with its fall-back on 504, and the exchanges of PLAIN, LOGIN,
-// CRAM-MD5, CRAM-SHA1 and NTLM.
+// CRAM-MD5, CRAM-SHA1 and NTLM, and the OAuth 2.0 mechanisms XOAUTH2 and
+// OAUTHBEARER.
 #include "smtp/SmtpClient.h"
 
 #include "mime/Base64.h"
 #include "platform/TextUtil.h"
 #include "smtp/AuthCrypto.h"
 #include "smtp/NtlmMessages.h"
+#include "smtp/OAuthSasl.h"
 
 #include <algorithm>
 #include <sstream>
@@ -27,6 +29,8 @@ const char* MechanismName(TSmtpAuthType type)
     case smtpAuthCramMD5: return "CRAM-MD5";
     case smtpAuthCramSha1: return "CRAM-SHA1";
     case smtpAuthNtlm: return "NTLM";
+    case smtpAuthXOAuth2: return "XOAUTH2";
+    case smtpAuthOAuthBearer: return "OAUTHBEARER";
     default: return "";
     }
 }
@@ -76,6 +80,7 @@ void TCustomSmtpClient::Auth()
         return;
     }
     FLastStep = TSmtpChainStep::Auth;
+    FOAuthError.clear();
     const TSmtpAuthType mechanism = AuthType == smtpAuthAutoSelect ? AutoAuthMechanism() : AuthType;
     if (*MechanismName(mechanism) == '\0') {
         if (!FInChain)
@@ -113,6 +118,16 @@ void TCustomSmtpClient::StartAuthMechanism(TSmtpAuthType mechanism)
     case smtpAuthCramSha1:
         AuthFirst(smtpAuthCramSha1, "AUTH CRAM-SHA1", 334, &TCustomSmtpClient::AuthCramSha1Answer);
         break;
+    case smtpAuthXOAuth2:
+        AuthOAuth("AUTH XOAUTH2 " + mime::Base64Encode(XOAuth2Response(Username, AccessToken)), "");
+        break;
+    case smtpAuthOAuthBearer: {
+        // The port the connection really went to, also when Port names a service.
+        const std::string port = FConnected ? Socket().GetPeerPort() : Port;
+        AuthOAuth("AUTH OAUTHBEARER " + mime::Base64Encode(OAuthBearerResponse(Username, Host, port, AccessToken)),
+                  mime::Base64Encode("\x01"));
+        break;
+    }
     default: AuthNtlm(); break;
     }
 }
@@ -229,6 +244,19 @@ void TCustomSmtpClient::AuthNtlmAnswer()
         return;
     }
     AuthNext(answer, {235});
+}
+
+void TCustomSmtpClient::AuthOAuth(const std::string& command, const std::string& dummy)
+{
+    ExecAsync(smtpAuth, command, {235, 334}, [this, dummy] {
+        if (FRequestResult != 0 || FStatusCode != 334) {
+            DoRequestDone(FRequestResult);
+            return;
+        }
+        if (FLastResponse.size() > 4)
+            FOAuthError = DescribeOAuthError(std::string_view(FLastResponse).substr(4));
+        AuthNext(dummy, {235});
+    });
 }
 
 } // namespace smtp

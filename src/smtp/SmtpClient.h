@@ -99,6 +99,8 @@ public:
     std::string Username;
     std::string Password;
     TSmtpAuthType AuthType = smtpAuthNone;
+    // The OAuth 2.0 access token that XOAUTH2 and OAUTHBEARER present.
+    std::string AccessToken;
     // Which NTLM responses AUTH NTLM sends: 0 NTLMv1 (the default), 1 and 2
     // NTLMv1 with extended session security when offered, 3 and above NTLMv2.
     unsigned LmCompatLevel = 0;
@@ -143,6 +145,9 @@ public:
     int StatusCode() const { return FStatusCode; }
     bool ExtendedSmtp() const { return FExtendedSmtp; }
     const std::vector<std::string>& AuthMechanisms() const { return FAuthMechanisms; }
+    // The error with which the server refused the access token in the last
+    // AUTH, decoded ("status 401, scope ..."); empty when it sent none.
+    const std::string& OAuthError() const { return FOAuthError; }
     bool SizeAdvertised() const { return FSizeAdvertised; }
     std::int64_t MaxMessageSize() const { return FMaxMessageSize; }
     // The owned socket, created on first use through CreateSocket.
@@ -293,8 +298,13 @@ private:
     void AuthCramAnswer(const char* digestName, const char* malformed);
     void AuthNtlm();
     void AuthNtlmAnswer();
+    // XOAUTH2 and OAUTHBEARER: the token goes with the first command. A
+    // server that refuses it sends its error as a 334 challenge, which is
+    // answered with `dummy`; its final reply then ends the request.
+    void AuthOAuth(const std::string& command, const std::string& dummy);
     // MD4 and DES, loaded on the first NTLM exchange of this client.
     std::unique_ptr<TAuthCrypto> FNtlmCrypto;
+    std::string FOAuthError;
     // ---- end of authentication ----
     // The sentence of a socket error as the engine quotes it.
     std::string SocketErrorText(int errCode) const;

@@ -50,6 +50,9 @@ enum TSmtpAuthType {
     smtpAuthCramSha1,
     smtpAuthNtlm,
     smtpAuthAutoSelect,
+    // OAuth 2.0 bearer tokens (AccessToken); never chosen automatically.
+    smtpAuthXOAuth2,
+    smtpAuthOAuthBearer,
 };
 
 enum TSmtpSendMode { smtpToSocket, smtpToStream, smtpCopyToStream };

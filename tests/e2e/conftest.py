@@ -38,9 +38,10 @@ def install(folder, source=BIN):
     return path
 
 
-def scrambled(password):
-    """The Password setting for a password, as the scrambling tool writes it."""
-    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
+def scrambled(value):
+    """The value in the form the settings file stores for Password and the
+    other scrambled keys, from the installers' scrambler."""
+    r = subprocess.run([SCRAMBLE_BIN], input=value.encode() + b"\n", capture_output=True, check=True)
     return r.stdout.decode().strip()
 
 

@@ -1,5 +1,7 @@
 """Helpers of the send-run tests: job scripts, process-log texts, expected
 SMTP dialogues and small image files."""
+import base64
+import binascii
 import itertools
 import re
 import struct
@@ -78,6 +80,18 @@ def failure_lines(texts):
     i = steps[0]
     assert i + 1 < len(texts), f"no error text after the step line: {texts}"
     return texts[i], texts[i + 1]
+
+
+def assert_no_secrets(data, secrets):
+    """None of the secrets (bytes) is in data, neither as it is nor inside
+    any Base64 text of it."""
+    assert not [s for s in secrets if s in data]
+    for text in re.findall(rb"[A-Za-z0-9+/=]{4,}", data):
+        try:
+            decoded = base64.b64decode(text + b"=" * (-len(text) % 4), validate=True)
+        except binascii.Error:
+            continue
+        assert not [s for s in secrets if s in decoded], text
 
 
 def text_of(part):

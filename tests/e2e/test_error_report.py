@@ -1,12 +1,11 @@
 """The error report of /LOGEMAIL: a failed delivery mails its step and error
 texts to the given address through the same server and account."""
-import subprocess
 import time
 
 import pytest
 
 from authservers import AuthServer
-from conftest import SCRAMBLE_BIN
+from conftest import scrambled
 from mailjobs import SENT, failure_lines, job, log_file_texts, text_lines
 from smtpservers import RecordingServer, free_port
 
@@ -97,11 +96,6 @@ def test_report_that_times_out_ends_the_program(prog):
     assert texts[-2:] == ["Error sending Log, Step: 1 Error: 10060",
                           "Error on Send LogEmail: no response from server within 2 seconds"]
     assert 1.9 <= elapsed < 15, elapsed
-
-
-def scrambled(password):
-    out = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
-    return out.stdout.decode().strip()
 
 
 def test_report_authenticates_with_the_same_account(prog):

@@ -84,7 +84,7 @@ def test_job_script_deleted_unless_nodel(prog, args, kept):
 
 
 @pytest.mark.parametrize("settings, last_lines, code", [
-    pytest.param({"Auth": 9}, ["Invalid setting Auth=9 (allowed: 0 to 6)"], 2, id="Auth"),
+    pytest.param({"Auth": 9}, ["Invalid setting Auth=9 (allowed: 0 to 8)"], 2, id="Auth"),
     pytest.param({"SSLType": 5}, ["Invalid setting SSLType=5 (allowed: 0 to 2)"], 2, id="SSLType"),
     pytest.param({"CodePage": "klingon"}, ["Invalid setting CodePage=klingon (unknown character set)"], 2,
                  id="CodePage"),

@@ -34,7 +34,7 @@ def test_stat_prints_title_then_log_and_savelog_off_writes_nothing(prog):
     r = prog.run("job.txt", "/NOERROR", "/STAT", "/LOG", "x.log")
     out = r.stdout.decode().splitlines()
     assert out[:2] == ["Send Email", "Process log"]
-    assert LINE.match(out[2]) and out[2].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+    assert LINE.match(out[2]) and out[2].endswith("Invalid setting Auth=9 (allowed: 0 to 8)")
     assert not os.path.exists(prog.file("x.log"))
 
 
@@ -43,7 +43,7 @@ def test_unopenable_log_file_is_reported_and_run_goes_on(prog):
     r = prog.run("job.txt", "/NOERROR", "/STAT", "/LOG", "/no/such/dir/x.log")
     out = r.stdout.decode().splitlines()
     assert out[2].endswith("*** Unable to open log file ***")
-    assert out[3].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+    assert out[3].endswith("Invalid setting Auth=9 (allowed: 0 to 8)")
 
 
 def test_invalid_auth_names_key_and_value_in_log_file(prog):
@@ -52,7 +52,7 @@ def test_invalid_auth_names_key_and_value_in_log_file(prog):
     assert r.returncode == 2
     lines = prog.read("plonemail.log").splitlines()
     assert all(LINE.match(line) for line in lines)
-    assert lines[-1].endswith("Invalid setting Auth=9 (allowed: 0 to 6)")
+    assert lines[-1].endswith("Invalid setting Auth=9 (allowed: 0 to 8)")
 
 
 def test_cfg_into_missing_folder_fails_clearly(prog):

@@ -83,3 +83,31 @@ TEST(Paths, OnlyThePlatformSeparatorDividesAPath)
         EXPECT_EQ(platform::FileNameOfPath(c.Path), c.Name) << c.Path;
     }
 }
+
+TEST(Paths, PrivateDataBesideTheSettingsFile)
+{
+    EXPECT_EQ(platform::PrivateDataPath("/opt/pm/plonEmail.dat", ".tokens"), "/opt/pm/plonEmail.tokens");
+    EXPECT_EQ(platform::PrivateDataPath("/opt/pm/site.dat.cfg", ".tokens"), "/opt/pm/site.dat.tokens");
+    EXPECT_EQ(platform::PrivateDataPath("/opt/p.m/settings", ".tokens"), "/opt/p.m/settings.tokens");
+    EXPECT_EQ(platform::PrivateDataPath("/opt/pm/.dat", ".tokens"), "/opt/pm/.dat.tokens");
+}
+
+// The new content replaces the old as a whole, readable by the owner only,
+// also where the old file was readable by others.
+TEST(Files, OwnerOnlyFileReplacesTheOld)
+{
+    const std::string path = testing::TempDir() + "owner_only_" + std::to_string(::getpid());
+    ASSERT_FALSE(platform::CreateEmptyFile(path));
+    ::chmod(path.c_str(), 0666);
+    ASSERT_FALSE(platform::ReplaceOwnerOnlyFile(path, std::string("new\0content", 11)));
+    std::string text;
+    ASSERT_FALSE(platform::ReadFileText(path, text));
+    EXPECT_EQ(text, std::string("new\0content", 11));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::unlink(path.c_str());
+    const auto err = platform::ReplaceOwnerOnlyFile(testing::TempDir() + "no/such/dir/file", "x");
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->Name, "ENOENT");
+}

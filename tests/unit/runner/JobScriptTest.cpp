@@ -70,6 +70,12 @@ std::string Vars(const TJobModel& j)
         all += "[" + v + "]";
     return all;
 }
+std::string CfgOAuth(const TJobModel& j)
+{
+    const runner::TOAuthSettings& o = j.CfgOAuth;
+    return std::to_string(j.CfgAuth) + "|" + o.TokenCommand + "|" + o.TokenUrl + "|" + o.ClientId + "|" +
+           o.ClientSecret + "|" + o.Scope + "|" + o.RefreshToken;
+}
 std::string Cfg(const TJobModel& j)
 {
     return j.CfgHost + "|" + j.CfgPort + "|" + std::to_string(j.CfgAuth) + "|" + j.CfgUser + "|" + j.CfgPass + "|" +
@@ -118,6 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase {"CfgEmailUnknownWordsAndQuotedY",
                    {R"(<CFGEMAIL AUTHTYPE=kerberos TYPESSL=maybe USESSL="y">)"}, Cfg, "||-1|||nossl|-1"},
         FieldCase {"CfgEmailAutoSelectNone", {"<CFGEMAIL AUTHTYPE=AutoSelect TYPESSL=none>"}, Cfg, "||6|||nossl|0"},
+        // The OAuth values in plain text, like AUTHPASS.
+        FieldCase {"CfgEmailOAuthEndpoint",
+                   {R"(<CFGEMAIL AUTHTYPE=xoauth2 OAUTHTOKENURL=" https://login.example/token " OAUTHCLIENTID="app")"
+                    R"( OAUTHCLIENTSECRET="s e c" OAUTHSCOPE="https://outlook.office365.com/.default")"
+                    R"( OAUTHREFRESHTOKEN="1//rt">)"},
+                   CfgOAuth, "7||https://login.example/token|app|s e c|https://outlook.office365.com/.default|1//rt"},
+        FieldCase {"CfgEmailOAuthCommand", {R"(<CFGEMAIL AUTHTYPE=OAuthBearer OAUTHTOKENCOMMAND="helper --user 'me'">)"},
+                   CfgOAuth, "8|helper --user 'me'|||||"},
         FieldCase {"GreaterFirstIgnored", {R"(x > <SUBJECT CONTENT="no">)"}, Subject, ""},
         FieldCase {"CommentAndUnknownTagIgnored", {R"(# <SUBJECT CONTENT="no">)", R"(<NOTE CONTENT="no">)"}, Subject, ""},
         FieldCase {"OnlyFirstTagOfALine", {R"(<SUBJECT CONTENT="a"> <SUBJECT CONTENT="b">)"}, Subject, "a"}),

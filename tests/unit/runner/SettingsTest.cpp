@@ -79,8 +79,8 @@ TEST(Settings, ProblemsNameKeyAndValue)
     TSettings ok;
     EXPECT_FALSE(SettingsProblem(ok));
     TSettings auth;
-    auth.Auth = 7;
-    EXPECT_EQ(*SettingsProblem(auth), "Invalid setting Auth=7 (allowed: 0 to 6)");
+    auth.Auth = 9;
+    EXPECT_EQ(*SettingsProblem(auth), "Invalid setting Auth=9 (allowed: 0 to 8)");
     TSettings ssl;
     ssl.SSLType = -1;
     EXPECT_EQ(*SettingsProblem(ssl), "Invalid setting SSLType=-1 (allowed: 0 to 2)");
@@ -92,6 +92,62 @@ TEST(Settings, ProblemsNameKeyAndValue)
               "Invalid setting CodePage=iso-2022-jp (not ASCII-compatible, job scripts cannot be read in it)");
     cp.CodePage = "52936";
     EXPECT_EQ(*SettingsProblem(cp), "Invalid setting CodePage=52936 (not available on this system)");
+}
+
+// The secret and the refresh token are stored scrambled, like Password.
+TEST(Settings, OAuthKeysReadBack)
+{
+    TTempDir dir;
+    std::optional<platform::SystemError> err;
+    const std::string secret = "Cl1ent~Secret.Value_42";
+    const std::string refresh = "1//0gRefresh-Token_Value";
+    auto s = ReadSettingsFile(dir.Write("o.dat",
+        "[SendMail]\nAuth=7\nOAuthTokenUrl=https://oauth2.googleapis.com/token\nOAuthClientId=app.example\n"
+        "OAuthClientSecret=" + ScramblePassword(secret) + "\nOAuthScope=https://mail.google.com/\n"
+        "OAuthRefreshToken=" + ScramblePassword(refresh) + "\nOAuthTokenCommand=\"helper --print\"\n"), err);
+    EXPECT_EQ(s.Auth, 7);
+    EXPECT_EQ(s.OAuth.TokenUrl, "https://oauth2.googleapis.com/token");
+    EXPECT_EQ(s.OAuth.ClientId, "app.example");
+    EXPECT_NE(ScramblePassword(secret), secret);
+    EXPECT_EQ(s.OAuth.ClientSecret, secret);
+    EXPECT_EQ(s.OAuth.Scope, "https://mail.google.com/");
+    EXPECT_EQ(s.OAuth.RefreshToken, refresh);
+    EXPECT_EQ(s.OAuth.TokenCommand, "helper --print");
+}
+
+TEST(Settings, OAuthNeedsASourceOfTokens)
+{
+    const auto problem = [](long auth, TOAuthSettings oauth) {
+        TSettings s;
+        s.Auth = auth;
+        s.OAuth = std::move(oauth);
+        return SettingsProblem(s).value_or("");
+    };
+    const std::string url = "https://login.example/token";
+    EXPECT_EQ(problem(7, {}), "Invalid setting Auth=7 (the OAuth token needs OAuthTokenCommand or OAuthTokenUrl)");
+    EXPECT_EQ(problem(8, {.TokenCommand = "helper"}), "");
+    EXPECT_EQ(problem(7, {.TokenUrl = "http://login.example/token", .ClientId = "a", .ClientSecret = "b"}),
+              "Invalid setting OAuthTokenUrl=http://login.example/token (must start with https://)");
+    EXPECT_EQ(problem(7, {.TokenUrl = url, .ClientSecret = "b"}),
+              "Invalid setting Auth=7 (OAuthTokenUrl needs OAuthClientId)");
+    EXPECT_EQ(problem(8, {.TokenUrl = url, .ClientId = "a"}),
+              "Invalid setting Auth=8 (without OAuthRefreshToken the token is asked for with OAuthClientSecret, "
+              "which is empty)");
+    EXPECT_EQ(problem(8, {.TokenUrl = url, .ClientId = "a", .RefreshToken = "r"}), "");
+    // Other mechanisms do not look at them.
+    EXPECT_EQ(problem(2, {}), "");
+}
+
+TEST(Settings, JobOverridesOnlyTheOAuthValuesItGives)
+{
+    TOAuthSettings s {.TokenUrl = "https://a/token", .ClientId = "app", .ClientSecret = "secret", .Scope = "s"};
+    s.Override({.ClientSecret = "other", .RefreshToken = "r"});
+    EXPECT_EQ(s.TokenUrl, "https://a/token");
+    EXPECT_EQ(s.ClientId, "app");
+    EXPECT_EQ(s.ClientSecret, "other");
+    EXPECT_EQ(s.Scope, "s");
+    EXPECT_EQ(s.RefreshToken, "r");
+    EXPECT_EQ(s.TokenCommand, "");
 }
 
 TEST(Settings, CodePageSetting)

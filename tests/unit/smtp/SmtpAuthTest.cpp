@@ -1,6 +1,6 @@
 // The AUTH request against a scripted server: the capabilities of the EHLO
 // reply, each mechanism's exchange, the automatic choice with its 504
-// fall-back, and the engine's own refusals.
+// fall-back, the engine's own refusals, and the OAuth error challenge.
 #include "smtp/SmtpClient.h"
 
 #include "ClientHarness.h"
@@ -65,6 +65,11 @@ INSTANTIATE_TEST_SUITE_P(
 // The RFC 2195 example.
 const std::string kCramChallenge = "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+";
 const std::string kPlainTim = "AUTH PLAIN dGltAHRpbQB0YW5zdGFhZnRhbnN0YWFm";
+// "user=tim", 0x01, "auth=Bearer ya29.token", 0x01, 0x01.
+const std::string kXOAuth2Tim = "AUTH XOAUTH2 dXNlcj10aW0BYXV0aD1CZWFyZXIgeWEyOS50b2tlbgEB";
+// Google's error: {"status":"401","schemes":"Bearer","scope":"https://mail.google.com/"}
+const std::string kGoogleError =
+    "334 eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiQmVhcmVyIiwic2NvcGUiOiJodHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==";
 
 struct TAuthCase {
     const char* Name;
@@ -91,10 +96,12 @@ protected:
         Client.SignOn = "tester";
         Client.Username = "tim";
         Client.Password = "tanstaaftanstaaf";
+        Client.AccessToken = "ya29.token";
     }
 
-    // Connects, says EHLO (answered with ehlo) and runs AUTH against the replies.
-    TDone RunAuth(const TLines& ehlo, const TLines& replies)
+    // Connects and says EHLO (answered with ehlo); the server answers the
+    // commands after it with the replies.
+    void Greet(const TLines& ehlo, const TLines& replies)
     {
         Server.Lines({"220 ready"}).Expect();
         for (const auto& line : ehlo)
@@ -105,6 +112,12 @@ protected:
         Client.Port = Server.PortText();
         EXPECT_EQ(Run([&] { Client.Connect(); }), (TDone {smtpConnect, 0}));
         EXPECT_EQ(Run([&] { Client.Ehlo(); }), (TDone {smtpEhlo, 0}));
+    }
+
+    // Greets, then runs AUTH against the replies.
+    TDone RunAuth(const TLines& ehlo, const TLines& replies)
+    {
+        Greet(ehlo, replies);
         const TDone done = Run([&] { Client.Auth(); });
         EXPECT_TRUE(Server.WaitDone());
         return done;
@@ -192,6 +205,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "500 Authentication Type could not be determined."},
         TAuthCase {"AutoLaterCommandRefused", smtpAuthAutoSelect, {"250 AUTH LOGIN"}, {"334 u", "334 p", "535 bad"},
                    {"AUTH LOGIN", "dGlt", "dGFuc3RhYWZ0YW5zdGFhZg=="}, 535, "535 bad"},
+        // OAuth: the token goes with the first command; an error challenge
+        // is answered with an empty line, and the final reply ends the request.
+        TAuthCase {"XOAuth2", smtpAuthXOAuth2, {"250 AUTH XOAUTH2"}, {"235 ok"}, {kXOAuth2Tim}, 0, ""},
+        TAuthCase {"XOAuth2ErrorChallenge", smtpAuthXOAuth2, {"250 AUTH XOAUTH2"},
+                   {kGoogleError, "535 5.7.8 Username and Password not accepted"}, {kXOAuth2Tim, ""}, 535,
+                   "535 5.7.8 Username and Password not accepted"},
+        TAuthCase {"XOAuth2RefusedAtOnce", smtpAuthXOAuth2, {"250 AUTH XOAUTH2"},
+                   {"535 5.7.3 Authentication unsuccessful"}, {kXOAuth2Tim}, 535, "535 5.7.3 Authentication unsuccessful"},
+        TAuthCase {"XOAuth2NotKnown", smtpAuthXOAuth2, {"250 AUTH PLAIN"}, {"504 unknown"}, {kXOAuth2Tim}, 504,
+                   "504 unknown"},
+        // The automatic choice never takes them, listed or not.
+        TAuthCase {"AutoPassesOAuthBy", smtpAuthAutoSelect, {"250 AUTH XOAUTH2 OAUTHBEARER"},
+                   {"504 a", "504 b", "504 c", "504 d"}, {"AUTH CRAM-MD5", "AUTH CRAM-SHA1", "AUTH LOGIN", kPlainTim},
+                   504, "504 a"},
         TAuthCase {"NoneSelected", smtpAuthNone, {"250 AUTH PLAIN"}, {}, {}, 500,
                    "500 No Authentication Type Selected."}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -247,6 +274,39 @@ TEST_F(SmtpAuthTest, AutomaticNtlmWithoutMd4AndDesMovesOn)
     Client.AuthType = smtpAuthAutoSelect;
     EXPECT_EQ(RunAuth({"250 AUTH NTLM CRAM-MD5"}, {"504 no", "454 busy"}), (TDone {smtpAuth, 454}));
     EXPECT_EQ(AfterEhlo(), (TLines {"AUTH CRAM-MD5", "AUTH CRAM-SHA1"}));
+}
+
+// The server's error is decoded for the log; the next AUTH starts afresh.
+TEST_F(SmtpAuthTest, XOAuth2KeepsTheServersErrorOfThisAuthOnly)
+{
+    Client.AuthType = smtpAuthXOAuth2;
+    Greet({"250 AUTH XOAUTH2"}, {kGoogleError, "535 no", "235 ok"});
+    EXPECT_EQ(Run([&] { Client.Auth(); }), (TDone {smtpAuth, 535}));
+    EXPECT_EQ(Client.OAuthError(), "status 401, schemes Bearer, scope https://mail.google.com/");
+    Client.AccessToken = "ya29.new";
+    EXPECT_EQ(Run([&] { Client.Auth(); }), (TDone {smtpAuth, 0}));
+    EXPECT_TRUE(Server.WaitDone());
+    EXPECT_EQ(Client.OAuthError(), "");
+    EXPECT_EQ(AfterEhlo().back(), "AUTH XOAUTH2 " + mime::Base64Encode("user=tim\x01" "auth=Bearer ya29.new\x01\x01"));
+}
+
+// RFC 7628: the user in the GS2 header, the host and the port the client
+// connected to, the token; an error challenge is answered with 0x01.
+TEST_F(SmtpAuthTest, OAuthBearerNamesHostAndPortAndAnswersAnErrorWithOneByte)
+{
+    Client.AuthType = smtpAuthOAuthBearer;
+    // {"status":"invalid_token","scope":"example_scope","openid-configuration":"https://example.com/..."}
+    const std::string error = "334 eyJzdGF0dXMiOiAiaW52YWxpZF90b2tlbiIsICJzY29wZSI6ICJleGFtcGxlX3Njb3BlIiwgIm9wZW5pZC1j"
+                              "b25maWd1cmF0aW9uIjogImh0dHBzOi8vZXhhbXBsZS5jb20vLndlbGwta25vd24vb3BlbmlkLWNvbmZpZ3VyYXRp"
+                              "b24ifQ==";
+    EXPECT_EQ(RunAuth({"250 AUTH OAUTHBEARER"}, {error, "535 5.7.8 no"}), (TDone {smtpAuth, 535}));
+    const std::string response = "n,a=tim,\x01host=127.0.0.1\x01port=" + Server.PortText() +
+                                 "\x01" "auth=Bearer ya29.token\x01\x01";
+    EXPECT_EQ(AfterEhlo(), (TLines {"AUTH OAUTHBEARER " + mime::Base64Encode(response), "AQ=="}));
+    EXPECT_EQ(Client.OAuthError(), "status invalid_token, scope example_scope, "
+                                   "openid-configuration https://example.com/.well-known/openid-configuration");
+    EXPECT_EQ(Client.ErrorMessage(), "535 5.7.8 no");
+    EXPECT_TRUE(Client.Connected());
 }
 
 } // namespace
