@@ -1,8 +1,14 @@
-# make build | make test | make demo | make bench [COMPARE="--big ..."]
+# make build | make test | make fuzz | make stress | make demo | make bench [COMPARE="--big ..."]
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
+# Seconds each fuzz target runs in `make fuzz`, and the targets (all when
+# empty); FUZZ_JOBS of them run at a time (default: one per processor).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+FUZZ_CC ?= clang-14
+FUZZ_CXX ?= clang++-14
 
-.PHONY: deps configure build test demo bench clean
+.PHONY: deps configure build test fuzz stress demo bench clean
 
 deps:
 	@scripts/deps.sh
@@ -20,6 +26,22 @@ test: build
 	@printf 'subdirs("%s" "%s")\n' "$(CURDIR)/build" "$(CURDIR)/build-asan" > build-all/CTestTestfile.cmake
 	ctest --test-dir build-all --output-on-failure
 
+# Every fuzz target under libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, FUZZ_SECONDS each.
+fuzz: deps
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DPLONEMAIL_FUZZ=ON -DPLONEMAIL_TESTS=OFF >/dev/null
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
+	@scripts/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The many-senders test in its long form: 200 processes, 50 at a time.
+STRESS_SENDERS ?= 200
+STRESS_PARALLEL ?= 50
+stress: build
+	cd tests/e2e && PLONEMAIL_SENDERS=$(STRESS_SENDERS) PLONEMAIL_PARALLEL=$(STRESS_PARALLEL) \
+		PLONEMAIL_BIN=$(CURDIR)/build/plonemail /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+		--basetemp=$(CURDIR)/build/stress test_many_senders.py
+
 demo: build
 	@scripts/demo.sh
 
@@ -31,4 +53,4 @@ bench: deps
 	bench/compare --plonemail build-bench/plonemail $(COMPARE)
 
 clean:
-	rm -rf build build-asan build-all build-bench
+	rm -rf build build-asan build-all build-bench build-fuzz

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, tests and demo need, only those missing.
 set -euo pipefail
-pkgs=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev python3-aiosmtpd python3-pytest python3-cryptography libcurl4-openssl-dev nlohmann-json3-dev)
+pkgs=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev python3-aiosmtpd python3-pytest
+      python3-cryptography libcurl4-openssl-dev nlohmann-json3-dev clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,12 +1,12 @@
 #include "mime/ReadStream.h"
 
 #include "mime/MimeException.h"
+#include "platform/Files.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace mime {
@@ -23,9 +23,15 @@ namespace {
 
 TFileReadStream::TFileReadStream(const std::string& path) : path_(path)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = platform::OpenForReading(path);
     if (fd_ < 0)
         ThrowFileError("Cannot open file", path, errno);
+    // A pipe or a device could be read for ever, or block the whole run.
+    if (!platform::IsRegularFile(fd_)) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EMimeException("Cannot open file \"" + path + "\": not a regular file");
+    }
 }
 
 TFileReadStream::~TFileReadStream()

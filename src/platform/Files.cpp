@@ -25,7 +25,28 @@ std::optional<SystemError> WriteAll(int fd, const char* p, size_t left)
     return std::nullopt;
 }
 
+// open(2) that never blocks on a named pipe: the wait for its other end is
+// skipped, then reads and writes block as usual.
+int OpenNoWait(const std::string& path, int flags, mode_t mode = 0644)
+{
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 } // namespace
+
+int OpenForReading(const std::string& path)
+{
+    return OpenNoWait(path, O_RDONLY);
+}
+
+bool IsRegularFile(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 bool FileExists(const std::string& path)
 {
@@ -75,7 +96,7 @@ std::vector<std::string> SplitTextLines(const std::string& text)
 std::optional<SystemError> ReadFileText(const std::string& path, std::string& text)
 {
     text.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenForReading(path);
     if (fd < 0)
         return SystemErrorFromErrno(errno);
     char buf[65536];
@@ -131,7 +152,7 @@ TAppendFile::~TAppendFile()
 std::optional<SystemError> TAppendFile::Open(const std::string& path)
 {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = OpenNoWait(path, O_WRONLY | O_APPEND | O_CREAT);
     if (fd_ < 0)
         return SystemErrorFromErrno(errno);
     return std::nullopt;
@@ -162,7 +183,7 @@ EFileStreamError::EFileStreamError(const std::string& action, const std::string&
 TBufferedFileStream::TBufferedFileStream(const std::string& path, std::size_t bufferSize)
     : path_(path), bufferSize_(bufferSize == 0 ? 1 : bufferSize)
 {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = OpenNoWait(path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd_ < 0)
         throw EFileStreamError("create", path, SystemErrorFromErrno(errno));
     buffer_.reserve(bufferSize_);

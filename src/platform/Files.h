@@ -18,6 +18,13 @@ std::optional<SystemError> CreateEmptyFile(const std::string& path);
 
 bool DeleteFileAt(const std::string& path);
 
+// A descriptor for reading, opened without waiting for the other end of a
+// named pipe (one without a writer reads as empty); -1 with errno set on
+// failure.
+int OpenForReading(const std::string& path);
+// True when the open descriptor is a regular file.
+bool IsRegularFile(int fd);
+
 // Reads a text file into lines; CR LF, LF and CR all end a line, and a last
 // line without an ending still counts. Bytes are kept as they are.
 std::optional<SystemError> ReadTextLines(const std::string& path, std::vector<std::string>& lines);

@@ -106,6 +106,24 @@ def test_job_script_is_kept_when_the_run_is_refused_before_sending(prog, setting
     assert os.path.lexists(prog.file("job.txt"))
 
 
+# The settings' From is the envelope sender whatever the job says, and the
+# header's address when the job gives none.
+@pytest.mark.parametrize("from_tag, header", [
+    pytest.param(None, [("", "desk@example.org")], id="no FROM"),
+    pytest.param('<FROM NAME="Help Desk">', [("Help Desk", "desk@example.org")], id="FROM NAME"),
+    pytest.param('<FROM NAME="Help Desk" EMAIL="job@example.org">', [("Help Desk", "job@example.org")],
+                 id="FROM NAME EMAIL"),
+])
+def test_settings_from_is_the_sender(prog, from_tag, header):
+    lines = ['<TO EMAIL="ann@example.org">', '<SUBJECT CONTENT="Hello">', '<MESSAGE CONTENT="Hi">']
+    with RecordingServer() as server:
+        r = send(prog, server, job(*([from_tag] if from_tag else []), *lines), From="desk@example.org")
+    assert r.returncode == 0, r.stderr
+    mail = server.received[0]
+    assert mail.mail_from == "desk@example.org"
+    assert addresses(mail.message["From"]) == header
+
+
 def test_cfgemail_override_is_checked_with_the_settings(prog):
     # The job's own server values count: a valid AUTHTYPE replaces an
     # out-of-range setting before anything is refused or deleted.

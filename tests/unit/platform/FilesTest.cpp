@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,7 +33,34 @@ TEST(CodePages, OverrideWinsOverLocale)
     platform::SetAnsiCodePageOverride(1252);
     EXPECT_EQ(platform::SystemAnsiCodePage(), 1252u);
     platform::SetAnsiCodePageOverride(0);
-    EXPECT_NE(platform::SystemAnsiCodePage(), 0u);
+    // The test program never sets a locale: the C locale's callers get UTF-8.
+    ASSERT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C");
+    EXPECT_EQ(platform::SystemAnsiCodePage(), 65001u);
+}
+
+// A named pipe with nobody at its other end never stops the program: it
+// reads as empty, and cannot be opened for writing.
+TEST(Files, NamedPipesNeverWait)
+{
+    char dir[] = "/tmp/plonemail-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    std::vector<std::string> lines {"stale"};
+    EXPECT_FALSE(platform::ReadTextLines(fifo, lines));
+    EXPECT_TRUE(lines.empty());
+    platform::TAppendFile log;
+    const auto err = log.Open(fifo);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->Name, "ENXIO");
+    const int fd = platform::OpenForReading(fifo);
+    ASSERT_GE(fd, 0);
+    EXPECT_FALSE(platform::IsRegularFile(fd));
+    close(fd);
+
+    unlink(fifo.c_str());
+    rmdir(dir);
 }
 
 TEST(Paths, OnlyThePlatformSeparatorDividesAPath)

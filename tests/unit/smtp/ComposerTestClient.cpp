@@ -217,7 +217,7 @@ TEST_F(ComposerClientTest, UnsupportedCharsetsFallBackToTheSystemCharsetAndRaise
         {"HtmlCharSet", [](THtmlSmtpSender& c, const std::string& v) { c.SetHtmlCharSet(v); },
          [](const THtmlSmtpSender& c) { return c.HtmlCharSet(); }, "text/html"},
     };
-    const std::string system = mime::ResolveCharset("").Name;
+    const std::string system = "utf-8";  // the C locale's, which the test program runs in
     for (const TSetter& setter : setters) {
         SCOPED_TRACE(setter.Name);
         TSslHtmlSmtpSender sender;
@@ -251,14 +251,34 @@ enum class TFault { Deleted, BeforeOpenAbort, AfterOpenAbort };
 
 using TFailureCase = std::tuple<bool /*html*/, TOutput, TFault>;
 
+// Test names and values are printed with the case's words, not its bytes.
+const char* OutputName(TOutput output)
+{
+    return output == TOutput::File ? "ToFile" : "ToServer";
+}
+
+const char* FaultName(TFault fault)
+{
+    static const char* const faults[] = {"Deleted", "BeforeOpenAbort", "AfterOpenAbort"};
+    return faults[static_cast<int>(fault)];
+}
+
+void PrintTo(TOutput output, std::ostream* os)
+{
+    *os << OutputName(output);
+}
+
+void PrintTo(TFault fault, std::ostream* os)
+{
+    *os << FaultName(fault);
+}
+
 class ComposerFailureTest : public ComposerClientTest, public ::testing::WithParamInterface<TFailureCase> {};
 
 std::string FailureCaseName(const ::testing::TestParamInfo<TFailureCase>& info)
 {
     const auto [html, output, fault] = info.param;
-    static const char* const faults[] = {"Deleted", "BeforeOpenAbort", "AfterOpenAbort"};
-    return std::string(html ? "Html" : "Plain") + (output == TOutput::File ? "ToFile" : "ToServer") +
-           faults[static_cast<int>(fault)];
+    return std::string(html ? "Html" : "Plain") + OutputName(output) + FaultName(fault);
 }
 
 // The second item fails after the first has gone out whole: what was sent

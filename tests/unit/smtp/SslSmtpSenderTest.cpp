@@ -172,6 +172,33 @@ TEST(SslSmtpSender, OpenWithStartTls)
     EXPECT_EQ(server.ServerName(), "") << "no server name for an address";
 }
 
+// Lines slipped in after the STARTTLS reply, in the clear, are never read:
+// the handshake goes on and only what comes over TLS counts.
+TEST(SslSmtpSender, CleartextAfterTheStartTlsReplyIsNotRead)
+{
+    TTlsTestServer server(0, false);
+    server.SendPlain("220 mail.example ESMTP\r\n")
+        .ReadLine()
+        .SendPlain("250-mail.example\r\n250 STARTTLS\r\n")
+        .ReadLine()
+        .SendPlain("220 2.0.0 Ready to start TLS\r\n250-injected\r\n554 injected\r\nand a rest")
+        .AcceptTls()
+        .ReadLine()
+        .Send("250-mail.example\r\n250 SIZE 5000\r\n")
+        .WaitSignal(1);
+    server.Start();
+    TSslClient s;
+    s.Client.Port = server.Port();
+    s.Client.SslType = smtpTlsExplicit;
+    ASSERT_EQ(s.Run([&] { s.Client.Open(); }), (TDone {smtpOpen, 0}));
+    EXPECT_TRUE(s.Client.SslActive());
+    EXPECT_EQ(s.Client.MaxMessageSize(), 5000);
+    for (const std::string& line : s.Events.Responses)
+        EXPECT_EQ(line.find("injected"), std::string::npos) << line;
+    EXPECT_FALSE(s.Displayed("< and a rest"));
+    server.Signal(1);
+}
+
 // Implicit TLS: the greeting is read only after the handshake; STARTTLS on
 // such a connection is refused without sending anything.
 TEST(SslSmtpSender, ImplicitTls)

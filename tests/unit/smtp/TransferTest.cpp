@@ -4,14 +4,15 @@
 
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
+#include "mime/HeaderBlock.h"
 #include "platform/Files.h"
 #include "platform/Sockets.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <netinet/in.h>
@@ -32,6 +33,21 @@ using TLines = std::vector<std::string>;
 std::string TempPath(const std::string& name)
 {
     return testing::TempDir() + "transfer_" + std::to_string(::getpid()) + "_" + name;
+}
+
+// The Date values of every second from `from` to now, in the local zone.
+std::vector<std::string> HeaderDatesSince(std::time_t from)
+{
+    std::vector<std::string> dates;
+    for (std::time_t t = from; t <= std::time(nullptr); ++t) {
+        std::tm tm {};
+        localtime_r(&t, &tm);
+        platform::TSystemTime st;
+        st.Year = tm.tm_year + 1900, st.Month = tm.tm_mon + 1, st.Day = tm.tm_mday, st.DayOfWeek = tm.tm_wday;
+        st.Hour = tm.tm_hour, st.Minute = tm.tm_min, st.Second = tm.tm_sec;
+        dates.push_back(mime::FormatHeaderDate(st, static_cast<int>(-tm.tm_gmtoff / 60)));
+    }
+    return dates;
 }
 
 std::string ReadFile(const std::string& path)
@@ -487,19 +503,25 @@ TEST_F(TransferTest, SendToFileWritesTheMessageAsWritten)
     Body = {"<p>hi</p>", ".dot", "..two"};
     Client.SendMode = smtpToStream;
     const std::string path = TempPath("message.eml");
+    const std::time_t start = std::time(nullptr);
     EXPECT_EQ(Run([&] { Client.SendToFile(path); }), (TDone {smtpToFile, 0}));
     EXPECT_EQ(Client.LastResponse(), "200 Message sent to file");
     EXPECT_EQ(Responses, (TLines {"200 Message sent to file"}));
     EXPECT_EQ(Commands, (TLines {"SendToFile"}));
 
     const TLines& header = Client.HeaderLines().Lines();
+    // The Date of the moment the message was made, in the local zone.
+    ASSERT_GE(header.size(), 7u);
+    const std::string date = header[6].substr(std::min<std::size_t>(6, header[6].size()));
+    const TLines dates = HeaderDatesSince(start);
+    EXPECT_NE(std::find(dates.begin(), dates.end(), date), dates.end()) << header[6];
     const TLines expectedHeader = {"From: alice@example.com",
                                    "To: \"Bob\" <bob@example.com>",
                                    "Subject: Report",
                                    "Sender: alice@example.com",
                                    "Mime-Version: 1.0",
                                    "Content-Type: text/html; charset=\"utf-8\"",
-                                   "Date: " + header.at(6).substr(6),
+                                   "Date: " + date,
                                    "X-Priority: 2",
                                    "Priority: urgent",
                                    "X-MSMail-Priority: High",
