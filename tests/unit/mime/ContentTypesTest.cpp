@@ -1,0 +1,85 @@
+#include "mime/ContentTypes.h"
+
+#include <gtest/gtest.h>
+
+namespace mime {
+namespace {
+
+std::string NoSystemTable(const std::string&)
+{
+    return {};
+}
+
+TEST(ContentTypes, BuiltInTableWithoutSystemTable)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"page.htm", "text/html"},
+        {"PAGE.HTM", "text/html"},
+        {"a.html", "text/html"},
+        {"x.gif", "image/gif"},
+        {"x.bmp", "image/bmp"},
+        {"x.JPG", "image/jpeg"},
+        {"x.jpeg", "image/jpeg"},
+        {"notes.txt", "text/plain"},
+        {"logo.PNG", "image/png"},
+        {"icon.svg", "image/svg+xml"},
+        {"photo.webp", "image/webp"},
+        {"report.pdf", "application/pdf"},
+        {"files.zip", "application/zip"},
+        {"data.csv", "text/csv"},
+        {"data.json", "application/json"},
+        {"feed.xml", "application/xml"},
+        {"meeting.ics", "text/calendar"},
+        {"letter.docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"sheet.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {"slides.pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {"archive.tar.gif", "image/gif"},
+        {"README", "application/octet-stream"},
+        {"dir.txt/README", "application/octet-stream"},
+        {"name.", "application/octet-stream"},
+        {"", "application/octet-stream"},
+        {"data.unheardof", "application/octet-stream"},
+    };
+    for (const auto& [name, type] : cases)
+        EXPECT_EQ(ContentTypeFromFileName(name, NoSystemTable), type) << name;
+}
+
+// A system table that knows a few extensions, some with types a part of
+// this mail could not carry.
+std::string FakeSystemTable(const std::string& ext)
+{
+    if (ext == "png")
+        return "image/x-system-png";
+    if (ext == "zzz")
+        return "application/x-zzz";
+    if (ext == "eml")
+        return "message/rfc822";
+    if (ext == "pdf")
+        return "MultiPart/Mixed";
+    if (ext == "txt")
+        return "text/plain\r\nX-Injected: yes";
+    if (ext == "csv")
+        return "text";
+    if (ext == "json")
+        return "/json";
+    return {};
+}
+
+TEST(ContentTypes, SystemTableFirstWhenUsable)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"logo.png", "image/x-system-png"},      // the system's answer wins
+        {"x.ZZZ", "application/x-zzz"},          // looked up in lower case
+        {"mail.eml", "application/octet-stream"}, // message types must not be base64
+        {"report.pdf", "application/pdf"},        // nor multipart ones
+        {"notes.txt", "text/plain"},              // not a bare type/subtype pair
+        {"data.csv", "text/csv"},
+        {"data.json", "application/json"},
+        {"page.htm", "text/html"},                // unknown to the system
+    };
+    for (const auto& [name, type] : cases)
+        EXPECT_EQ(ContentTypeFromFileName(name, FakeSystemTable), type) << name;
+}
+
+} // namespace
+} // namespace mime
