@@ -2,6 +2,11 @@
 # Installs the Debian packages the build, tests and demo need, only those missing.
 set -euo pipefail
 pkgs=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev python3-aiosmtpd python3-pytest python3-cryptography)
+# The HTML parser, the media-type table and Ninja for the program itself;
+# for the tests and the Debian package (`scripts/deps.sh demo` leaves these
+# out): SpamAssassin, the man-page checker and dpkg-shlibdeps.
+pkgs+=(pkgconf libgumbo-dev media-types ninja-build)
+[ "${1:-}" = demo ] || pkgs+=(spamassassin mandoc dpkg-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
