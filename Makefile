@@ -1,8 +1,11 @@
-# make build | make test | make demo | make bench
+# make build | make test | make demo | make bench | make install | make package
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
+PREFIX ?= /usr/local
+# The programs alone, without the test suites: for demo, install and package.
+PROGRAM_BUILD := build-release
 
-.PHONY: deps configure build test demo bench clean
+.PHONY: deps configure build test demo bench clean program install package
 
 deps:
 	@scripts/deps.sh
@@ -20,8 +23,24 @@ test: build
 	@printf 'subdirs("%s" "%s")\n' "$(CURDIR)/build" "$(CURDIR)/build-asan" > build-all/CTestTestfile.cmake
 	ctest --test-dir build-all --output-on-failure
 
-demo: build
+# Ninja prints nothing but what fails, and that in full.
+program:
+	@scripts/deps.sh demo
+	@cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(TYPE) -DPLONEMAIL_TESTS=OFF >/dev/null
+	@cmake --build $(PROGRAM_BUILD) -j$(JOBS) -- --quiet
+	@echo "built $(PROGRAM_BUILD)/plonemail and $(PROGRAM_BUILD)/plonemail-scramble"
+
+demo: program
 	@scripts/demo.sh
+
+install: program
+	@DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of what install puts under /usr, its dependencies
+# computed from the libraries the programs use.
+package: program
+	@scripts/deps.sh
+	@cd $(PROGRAM_BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPLONEMAIL_BENCH=ON -DPLONEMAIL_TESTS=OFF >/dev/null
@@ -29,4 +48,4 @@ bench: deps
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
 
 clean:
-	rm -rf build build-asan build-all build-bench
+	rm -rf build build-asan build-all build-bench $(PROGRAM_BUILD)
