@@ -42,43 +42,59 @@ bool ClosesItsSibling(const std::string& name)
            name == "tr" || name == "option";
 }
 
-bool WithinParseBudget(std::string_view html)
+// The next start or end tag from position i on: its name in lower case;
+// false when there is none. Comments are passed over.
+bool NextTag(std::string_view html, std::size_t& i, std::string& name, bool& endTag)
 {
-    std::unordered_map<std::string, long long> open;
-    long long depth = 0;
-    long long work = 0;
-    std::size_t i = 0;
     while ((i = html.find('<', i)) != std::string_view::npos) {
         ++i;
         if (html.substr(i, 3) == "!--") {
             i = html.find("-->", i);
             if (i == std::string_view::npos)
-                break;
+                return false;
             continue;
         }
-        const bool endTag = i < html.size() && html[i] == '/';
-        const std::size_t nameStart = endTag ? i + 1 : i;
-        std::size_t j = nameStart;
-        while (j < html.size() && std::isalnum(static_cast<unsigned char>(html[j])))
-            ++j;
-        if (j == nameStart || !std::isalpha(static_cast<unsigned char>(html[nameStart])))
+        endTag = i < html.size() && html[i] == '/';
+        const std::size_t start = endTag ? i + 1 : i;
+        std::size_t end = start;
+        while (end < html.size() && std::isalnum(static_cast<unsigned char>(html[end])))
+            ++end;
+        if (end == start || !std::isalpha(static_cast<unsigned char>(html[start])))
             continue;
-        const std::string name = platform::LowerAscii(std::string(html.substr(nameStart, j - nameStart)));
-        long long& count = open[name];
-        if (endTag || ClosesItsSibling(name)) {
-            if (count > 0) {
+        name = platform::LowerAscii(std::string(html.substr(start, end - start)));
+        i = end;
+        return true;
+    }
+    return false;
+}
+
+bool WithinParseBudget(std::string_view html)
+{
+    std::unordered_map<std::string, long long> open;  // open elements by name
+    long long depth = 0;
+    long long work = 0;
+    std::size_t i = 0;
+    std::string name;
+    bool endTag = false;
+    while (NextTag(html, i, name, endTag)) {
+        if (endTag) {
+            const auto it = open.find(name);
+            if (it != open.end() && it->second > 0) {
+                --it->second;
+                --depth;
+            }
+        } else if (!IsVoidElement(name)) {
+            long long& count = open[name];
+            if (count > 0 && ClosesItsSibling(name)) {
                 --count;
                 --depth;
             }
-        }
-        if (!endTag && !IsVoidElement(name)) {
             ++count;
             ++depth;
             work += depth;
             if (work > kParseBudget)
                 return false;
         }
-        i = j;
     }
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace mime {
 namespace {
 
@@ -48,21 +50,17 @@ TEST(ContentTypes, BuiltInTableWithoutSystemTable)
 // this mail could not carry.
 std::string FakeSystemTable(const std::string& ext)
 {
-    if (ext == "png")
-        return "image/x-system-png";
-    if (ext == "zzz")
-        return "application/x-zzz";
-    if (ext == "eml")
-        return "message/rfc822";
-    if (ext == "pdf")
-        return "MultiPart/Mixed";
-    if (ext == "txt")
-        return "text/plain\r\nX-Injected: yes";
-    if (ext == "csv")
-        return "text";
-    if (ext == "json")
-        return "/json";
-    return {};
+    static const std::map<std::string, std::string> table = {
+        {"png", "image/x-system-png"},
+        {"zzz", "application/x-zzz"},
+        {"eml", "message/rfc822"},
+        {"pdf", "MultiPart/Mixed"},
+        {"txt", "text/plain\r\nX-Injected: yes"},
+        {"csv", "text"},
+        {"json", "/json"},
+    };
+    const auto it = table.find(ext);
+    return it == table.end() ? std::string() : it->second;
 }
 
 TEST(ContentTypes, SystemTableFirstWhenUsable)
