@@ -22,13 +22,19 @@ namespace {
 
 // Readiness messages posted by the socket itself carry the connection's
 // serial above the readiness bits, so that one left over from an earlier
-// connection (on a reused descriptor number) is recognised and dropped.
+// connection (on a reused descriptor number) is recognised and dropped. A
+// system notification carries no serial (tag 0).
 constexpr int SerialShift = 8;
+constexpr std::uint64_t SerialMask = (std::uint64_t {1} << 55) - 1;
+
+std::uint64_t SerialTag(std::uint64_t serial)
+{
+    return serial & SerialMask; // serials start at 1: never 0
+}
 
 std::intptr_t PostedReadiness(unsigned events, std::uint64_t serial)
 {
-    const auto tag = static_cast<std::intptr_t>((serial & 0xFFFFFFu) | 1u);
-    return static_cast<std::intptr_t>(events) | (tag << SerialShift);
+    return static_cast<std::intptr_t>(events) | static_cast<std::intptr_t>(SerialTag(serial) << SerialShift);
 }
 
 std::uint16_t ErrCode16(int code)
@@ -897,7 +903,7 @@ void TCustomAsyncSocket::WMReadiness(const platform::TMessage& msg)
     if (fd != FHSocket || FPaused)
         return;
     const auto tag = static_cast<std::uint64_t>(msg.LParam) >> SerialShift;
-    if (tag != 0 && tag != ((FSerial & 0xFFFFFFu) | 1u))
+    if (tag != 0 && tag != SerialTag(FSerial))
         return;
     const auto events = static_cast<unsigned>(msg.LParam) & 0xFFu;
     const std::uint64_t serial = FSerial;
@@ -994,7 +1000,7 @@ void TCustomAsyncSocket::ASyncReceive(std::uint16_t errCode, TAsyncSocketOptions
     const std::uint64_t serial = FSerial;
     for (;;) {
         FLastError = 0;
-        const std::uint64_t before = FRawReceived;
+        const std::uint64_t before = FDelivered;
         try {
             if (!TriggerDataAvailable(errCode)) {
                 char junk[1024];
@@ -1013,7 +1019,7 @@ void TCustomAsyncSocket::ASyncReceive(std::uint16_t errCode, TAsyncSocketOptions
                 FLastError = 0;
             break;
         }
-        if (FRawReceived == before)
+        if (FDelivered == before)
             break; // the handler left the data: its next read asks for more
 
         int err = 0;
@@ -1084,7 +1090,7 @@ int TCustomAsyncSocket::DoRecv(void* buffer, int length)
             FPeerError = err;
         return -1;
     }
-    FRawReceived += static_cast<std::uint64_t>(count);
+    CountDelivered(static_cast<int>(count));
     if (count > 0 && FCounter)
         FCounter->LastRecvTick = TickCount();
     return static_cast<int>(count);
@@ -1185,33 +1191,40 @@ bool TCustomAsyncSocket::FatalSendError(int errCode) const
 
 void TCustomAsyncSocket::TryToSend()
 {
+    const std::uint64_t serial = FSerial;
     int failure = 0;
-    {
-        std::lock_guard lock(FBufferHandler.Lock());
-        if (FHSocket < 0 || FBufferHandler.Empty()) {
-            FAllSent = true;
-        } else {
-            for (;;) {
-                const char* data = nullptr;
-                const int length = FBufferHandler.Peek(data);
-                if (length == 0) {
-                    FAllSent = true;
-                    break;
-                }
-                const int count = SendNow(data, length);
-                if (count > 0) {
-                    FPendingSendBytes = std::max<std::int64_t>(0, FPendingSendBytes - count);
-                    FBytesSent += count;
-                    FBufferHandler.Remove(count);
-                    if (count < length)
-                        break;
-                    continue;
-                }
-                if (count < 0 && FLastError != WsaEWOULDBLOCK)
-                    failure = FLastError;
+    for (;;) {
+        int count = 0;
+        bool partial = false;
+        {
+            // The chain is locked only while one buffer is written: OnSendData
+            // below may queue more data or close the socket.
+            std::lock_guard lock(FBufferHandler.Lock());
+            const char* data = nullptr;
+            const int length = FHSocket < 0 ? 0 : FBufferHandler.Peek(data);
+            if (length == 0) {
+                FAllSent = true;
                 break;
             }
+            count = SendNow(data, length);
+            if (count > 0) {
+                FPendingSendBytes = std::max<std::int64_t>(0, FPendingSendBytes - count);
+                FBytesSent += count;
+                FBufferHandler.Remove(count);
+                partial = count < length;
+            } else if (count < 0 && FLastError != WsaEWOULDBLOCK) {
+                failure = FLastError;
+            }
         }
+        if (count <= 0)
+            break;
+        if (OnSendData) {
+            OnSendData(*this, count);
+            if (!Current(serial))
+                return;
+        }
+        if (partial)
+            break;
     }
     if (failure != 0 && FatalSendError(failure)) {
         Log(std::string("TCustomAsyncSocket Winsock Send failed - ") + WSocketErrorText(failure));
@@ -1238,8 +1251,6 @@ int TCustomAsyncSocket::SendNow(const void* data, int length)
     }
     if (FCounter)
         FCounter->LastSendTick = TickCount();
-    if (OnSendData)
-        OnSendData(*this, static_cast<int>(count));
     return static_cast<int>(count);
 }
 
@@ -1280,8 +1291,11 @@ void TCustomAsyncSocket::Shutdown(int how)
 
 void TCustomAsyncSocket::CloseHandle()
 {
-    if (HasWindow())
+    if (HasWindow()) {
+        // Notices the socket posted to itself go with the connection too.
         WindowHandle()->AsyncSelect(FHSocket, 0, 0);
+        WindowHandle()->RemoveMessages(FMsgReadiness, static_cast<std::uintptr_t>(FHSocket));
+    }
     FSelected = 0;
     const int err = SocketClose(FHSocket);
     FHSocket = -1;

@@ -123,7 +123,7 @@ public:
     // Posts the close; the socket closes when the message is handled.
     void CloseLater();
     virtual void Abort();
-    void Shutdown(int how);
+    virtual void Shutdown(int how);
     // Pumps messages until the chain is empty or the socket is gone.
     void FlushSendBuffer();
     void Pause();
@@ -205,10 +205,22 @@ public:
     void DetachThread() override;
 
 protected:
-    // Read and write of the layer: the system here; the TLS layer replaces them.
+    // Read and write of the layer: the system here; the TLS layer replaces
+    // them. SendNow is one system send; its caller raises OnSendData.
     virtual int DoRecv(void* buffer, int length);
     virtual int SendNow(const void* data, int length);
     virtual void TryToSend();
+    // The reading layer counts the bytes it hands out; the receive loop
+    // stops when a handler took none.
+    void CountDelivered(int count) { FDelivered += static_cast<std::uint64_t>(count); }
+    std::uint64_t Delivered() const { return FDelivered; }
+    void CountSent(int count) { FBytesSent += count; }
+    // A layer that queues data of its own says whether all of it is written.
+    void SetAllSent(bool value) { FAllSent = value; }
+    bool Paused() const { return FPaused; }
+    // A readiness kind that was reported rests until Reenable asks for it
+    // again (a layer that reads or writes the socket itself re-arms it).
+    void Reenable(unsigned kind);
 
     // Event triggers; each layer adds its part and calls the one below.
     // TriggerDataAvailable returns whether a handler took the data.
@@ -254,7 +266,6 @@ private:
     void WMLookupDone(const platform::TMessage& msg);
     void ResetToDefaults();
     void UpdateSelection();
-    void Reenable(unsigned kind);
     void PostWriteReady();
     // Cancels a running lookup; with notify, OnDnsLookupDone(10004) follows.
     void CancelLookup(bool notify);
@@ -317,7 +328,7 @@ private:
     std::int64_t FPendingSendBytes = 0;
     std::int64_t FBytesReceived = 0;
     std::int64_t FBytesSent = 0;
-    std::uint64_t FRawReceived = 0;
+    std::uint64_t FDelivered = 0;
     int FSndBufSize = 0;
     int FRcvBufSize = 0;
     std::unique_ptr<TAsyncSocketCounter> FCounter;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace net {
 
@@ -11,8 +12,22 @@ void TCustomLineAsyncSocket::SetLineMode(bool value)
     if (value == FLineMode)
         return;
     FLineMode = value;
-    if (FRcvdCnt > 0 || FLineLength > 0)
+    if (FRcvdCnt > 0 || FLineLength > 0) {
+        FSearchAll = true;
         PostMessage(MsgRedeliver());
+    }
+}
+
+void TCustomLineAsyncSocket::SetLineEnd(const std::string& value)
+{
+    if (value == FLineEnd)
+        return;
+    FLineEnd = value;
+    if (FRcvdCnt > 0) {
+        FSearchAll = true;
+        if (FLineMode)
+            PostMessage(MsgRedeliver());
+    }
 }
 
 int TCustomLineAsyncSocket::SendLine(const std::string& text)
@@ -248,7 +263,8 @@ bool TCustomLineAsyncSocket::TriggerDataAvailable(std::uint16_t errCode)
             Send(FRcvdPtr.data() + oldCount, newCount);
     }
     const auto endLength = static_cast<int>(FLineEnd.size());
-    int searchStart = lineOnOffer ? 0 : std::max(0, oldCount - endLength);
+    const bool searchAll = std::exchange(FSearchAll, false) || lineOnOffer;
+    int searchStart = searchAll ? 0 : std::max(0, oldCount - endLength);
     FRcvdCnt = oldCount + newCount;
     const std::uint64_t serial = Serial();
     while (FLineMode) {
@@ -278,6 +294,7 @@ void TCustomLineAsyncSocket::WMRedeliver(const platform::TMessage&)
         const int before = FRcvdCnt;
         const int lineBefore = FLineLength;
         FLineFound = false;
+        FSearchAll = true;
         TriggerDataAvailable(0);
         if (FRcvdCnt == 0)
             break;

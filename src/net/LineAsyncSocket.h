@@ -3,7 +3,7 @@
 // collected and OnDataAvailable is raised once for every complete line (line
 // end included), which the handler reads with Receive or ReceiveText.
 
-#include "net/AsyncSocket.h"
+#include "net/SslAsyncSocket.h"
 
 #include <functional>
 #include <string>
@@ -11,9 +11,8 @@
 
 namespace net {
 
-// The layer below line mode. The TLS layer, when it comes, goes in here so
-// that lines are cut from decrypted bytes.
-using TLineModeLowerSocket = TCustomAsyncSocket;
+// The layer below line mode: TLS, so that lines are cut from decrypted bytes.
+using TLineModeLowerSocket = TCustomSslAsyncSocket;
 
 class TCustomLineAsyncSocket;
 
@@ -29,7 +28,8 @@ public:
     // Buffered bytes are delivered again under the new mode from the message loop.
     void SetLineMode(bool value);
     const std::string& LineEnd() const { return FLineEnd; }
-    void SetLineEnd(const std::string& value) { FLineEnd = value; }
+    // Buffered bytes are searched again for the new line end.
+    void SetLineEnd(const std::string& value);
     int LineLimit = DefaultLineLimit; // 0 or less: no limit
     bool LineEcho = false;
     bool LineEdit = false;
@@ -72,6 +72,9 @@ private:
     bool FLineFound = false;
     bool FLineReceived = false;
     bool FLineClearData = false;
+    // The next delivery searches the whole buffer, not only the new bytes:
+    // the mode or the line end changed while bytes were buffered.
+    bool FSearchAll = false;
 };
 
 } // namespace net

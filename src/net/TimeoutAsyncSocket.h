@@ -56,4 +56,37 @@ public:
     TAsyncSocket();
 };
 
+// The same socket with its TLS interface published: the socket of the
+// TLS-capable SMTP client.
+class TSslAsyncSocket : public TAsyncSocket {
+public:
+    using TCustomSslAsyncSocket::StartSslHandshake;
+    using TCustomSslAsyncSocket::SslContext;
+    using TCustomSslAsyncSocket::SetSslContext;
+    using TCustomSslAsyncSocket::SslEnable;
+    using TCustomSslAsyncSocket::SetSslEnable;
+    using TCustomSslAsyncSocket::SslMode;
+    using TCustomSslAsyncSocket::SetSslMode;
+    using TCustomSslAsyncSocket::SslServerName;
+    using TCustomSslAsyncSocket::SslAcceptableHosts;
+    using TCustomSslAsyncSocket::HandshakeResultText;
+    using TCustomSslAsyncSocket::SslVersion;
+    using TCustomSslAsyncSocket::SslVersionNum;
+    using TCustomSslAsyncSocket::SslCipher;
+    using TCustomSslAsyncSocket::SslSecretBits;
+    using TCustomSslAsyncSocket::SslTotalBits;
+    using TCustomSslAsyncSocket::SslCipherDesc;
+    using TCustomSslAsyncSocket::SslPeerSecureReneg;
+    using TCustomSslAsyncSocket::SslVerifiedPeerName;
+    using TCustomSslAsyncSocket::PeerCert;
+    using TCustomSslAsyncSocket::SslCertChain;
+    using TCustomSslAsyncSocket::LastSslError;
+    using TCustomSslAsyncSocket::OnSslVerifyPeer;
+    using TCustomSslAsyncSocket::OnSslHandshakeDone;
+    using TCustomSslAsyncSocket::OnSslCliGetSession;
+    using TCustomSslAsyncSocket::OnSslCliNewSession;
+    using TCustomSslAsyncSocket::OnSslCliCertRequest;
+    using TCustomSslAsyncSocket::OnSslShutDownComplete;
+};
+
 } // namespace net

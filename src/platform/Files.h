@@ -11,6 +11,7 @@
 namespace platform {
 
 bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
 
 // Creates an empty file; on failure returns the system's reason.
 std::optional<SystemError> CreateEmptyFile(const std::string& path);

@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <climits>
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace platform {
@@ -38,6 +39,14 @@ std::string DirectoryOfPath(const std::string& path)
 {
     const auto delim = path.rfind(PathDelim);
     return delim == std::string::npos ? std::string() : path.substr(0, delim + 1);
+}
+
+std::string ModuleFileOf(const void* address)
+{
+    Dl_info info {};
+    if (::dladdr(address, &info) == 0 || !info.dli_fname)
+        return {};
+    return info.dli_fname;
 }
 
 } // namespace platform

@@ -19,4 +19,8 @@ bool IsAbsolutePath(const std::string& path);
 std::string FileNameOfPath(const std::string& path);
 std::string DirectoryOfPath(const std::string& path);
 
+// The file of the loaded library (or program) that holds this address;
+// empty when none does.
+std::string ModuleFileOf(const void* address);
+
 } // namespace platform

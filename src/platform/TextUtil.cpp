@@ -34,6 +34,23 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
+std::string SingleLine(const std::string& s)
+{
+    std::string line;
+    bool lineEnd = false;
+    for (char c : s) {
+        if (c == '\r' || c == '\n') {
+            lineEnd = true;
+            continue;
+        }
+        if (lineEnd && !line.empty())
+            line += ' ';
+        lineEnd = false;
+        line += c;
+    }
+    return Trim(line);
+}
+
 } // namespace platform
 
 namespace platform {

@@ -13,6 +13,10 @@ bool SameTextAscii(const std::string& a, const std::string& b);
 // Removes blanks and control characters (bytes up to 32) at both ends.
 std::string Trim(const std::string& s);
 
+// A text of several lines on one line: each run of line ends becomes one
+// blank; the ends are trimmed.
+std::string SingleLine(const std::string& s);
+
 } // namespace platform
 
 namespace platform {

@@ -68,6 +68,8 @@ void TfrmSendEMail::CreateComponents()
     };
     r.OnMessageDataSent = [this](smtp::TCustomSmtpClient&, int) { ReportProgress(); };
 
+    // The one design value of the TLS context that differs from its default.
+    SslContext1.SslVersionMethod = net::sslV23;
     Lang.LanguageFile = "ENGLISH.LNG";
     PublishComponents();
 }
@@ -89,6 +91,7 @@ void TfrmSendEMail::PublishComponents()
     smtpClient->PublishProperties(*add("smtpClient", form));
     smtpLog->PublishProperties(*add("smtpLog", form));
     Lang.PublishProperties(*add("Lang", form));
+    SslContext1.PublishProperties(*add("SslContext1", form));
 }
 
 } // namespace runner

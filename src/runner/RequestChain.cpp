@@ -12,15 +12,23 @@ constexpr std::uint32_t kStallCheckMs = 250;
 
 } // namespace
 
-std::optional<smtp::TSmtpRequest> NextRequest(const smtp::TCustomSmtpClient& client, smtp::TSmtpRequest completed,
-                                              [[maybe_unused]] const TSettings& settings)
+std::optional<smtp::TSmtpRequest> NextRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest completed)
 {
     using namespace smtp;
     const bool auth = client.AuthType != smtpAuthNone;
+    // STARTTLS needs EHLO before it, and EHLO is said again over TLS.
+    const bool startTls = client.SslType == smtpTlsExplicit;
+    const bool ehlo = auth || startTls;
     switch (completed) {
-    case smtpConnect: return auth ? smtpEhlo : smtpHelo;
-    case smtpHelo: return auth ? std::nullopt : std::optional(smtpMailFrom);
-    case smtpEhlo: return auth ? std::optional(smtpAuth) : std::nullopt;
+    case smtpConnect: return ehlo ? smtpEhlo : smtpHelo;
+    case smtpHelo: return ehlo ? std::nullopt : std::optional(smtpMailFrom);
+    case smtpEhlo:
+        if (startTls && !client.SslActive())
+            return smtpStartTls;
+        if (auth)
+            return smtpAuth;
+        return ehlo ? std::optional(smtpMailFrom) : std::nullopt;
+    case smtpStartTls: return smtpEhlo;
     case smtpAuth: return auth ? std::optional(smtpMailFrom) : std::nullopt;
     case smtpMailFrom: return smtpRcptTo;
     case smtpRcptTo: return smtpData;
@@ -29,12 +37,13 @@ std::optional<smtp::TSmtpRequest> NextRequest(const smtp::TCustomSmtpClient& cli
     }
 }
 
-void StartRequest(smtp::TCustomSmtpClient& client, smtp::TSmtpRequest request)
+void StartRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest request)
 {
     using namespace smtp;
     switch (request) {
     case smtpHelo: client.Helo(); break;
     case smtpEhlo: client.Ehlo(); break;
+    case smtpStartTls: client.StartTls(); break;
     case smtpAuth: client.Auth(); break;
     case smtpMailFrom: client.MailFrom(); break;
     case smtpRcptTo: client.RcptTo(); break;

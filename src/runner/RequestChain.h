@@ -4,8 +4,7 @@
 // limit on a request that makes no progress.
 
 #include "net/KvTimer.h"
-#include "runner/Settings.h"
-#include "smtp/SmtpClient.h"
+#include "smtp/CustomSslSmtpSender.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,12 +18,14 @@ inline constexpr std::uint16_t kErrClient = 500;      // the client refused to s
 
 // The request to start after `completed` succeeded on the client; nullopt
 // when nothing follows (after QUIT, or a request the chain does not use).
-std::optional<smtp::TSmtpRequest> NextRequest(const smtp::TCustomSmtpClient& client, smtp::TSmtpRequest completed,
-                                              const TSettings& settings);
+// It follows from the client's own settings (authentication, TLS), so every
+// client of the run goes the same way: Connect, HELO or EHLO, STARTTLS and
+// EHLO again for explicit TLS, AUTH, MAIL FROM, RCPT TO, DATA, QUIT.
+std::optional<smtp::TSmtpRequest> NextRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest completed);
 
 // Starts one request of the chain; the client raises SmtpException when it
 // cannot (no recipient for RCPT TO, say).
-void StartRequest(smtp::TCustomSmtpClient& client, smtp::TSmtpRequest request);
+void StartRequest(smtp::TCustomSslSmtpSender& client, smtp::TSmtpRequest request);
 
 // Calls onStalled once when Progress has not been called for the time
 // limit: the client itself would wait for ever on a silent server. The limit

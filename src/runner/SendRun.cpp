@@ -65,6 +65,26 @@ void TfrmSendEMail::ConfigureConnection(smtp::TSslHtmlSmtpSender& c)
     // With authentication the envelope sender is set once AUTH has passed.
     if (c.AuthType == smtp::smtpAuthNone)
         c.FromName = Settings.From;
+    ConfigureTls(c);
+}
+
+// TLS as the settings ask. The context is only described here: OpenSSL
+// starts, and the context is made, when a TLS connection starts.
+void TfrmSendEMail::ConfigureTls(smtp::TCustomSslSmtpSender& c)
+{
+    SslContext1.SetSslVerifyPeer(Settings.VerifyPeer);
+    const std::string& caFile = Settings.CAFile;
+    SslContext1.SslCAFile = caFile.empty() || platform::HasDirectoryPart(caFile)
+                                ? caFile
+                                : ProgramDir + platform::PathDelim + caFile;
+    c.SetSslContext(&SslContext1);
+    if (!Settings.UseSSL)
+        return;
+    c.SslType = static_cast<smtp::TSmtpSslType>(Settings.SSLType);
+    if (c.SslType != smtp::smtpTlsNone) {
+        c.SetOnSslVerifyPeer(nullptr);
+        c.OnSslHandshakeDone = nullptr;
+    }
 }
 
 void TfrmSendEMail::ConfigureClient()
@@ -75,14 +95,6 @@ void TfrmSendEMail::ConfigureClient()
     c.HdrTo = Job.ToList;
     c.HdrCc = Job.CcList;
     c.HdrSubject = Job.Subject;
-    // Until the client speaks TLS, a mail that asks for it is not sent at
-    // all rather than sent (with its password) in the clear.
-    if (Settings.UseSSL && Settings.SSLType != 0) {
-        ErrorText = "Error: TLS (SSLType=" + std::to_string(Settings.SSLType) + ") is not available in this build";
-        AddLogLine(ErrorText);
-        HadError = true;
-        return;
-    }
     c.RcptName.clear();
     c.ParseRecipients(Job.ToList, Job.CcList, Job.BccList);
     try {
@@ -252,8 +264,11 @@ void TfrmSendEMail::Fail(smtp::TSmtpRequest request, std::uint16_t errorCode)
     finished_ = true;
     StepText = Lang.TranslateMessage("Error sending Email") + ", Step: " +
                std::to_string(static_cast<int>(request)) + " Error: " + std::to_string(errorCode);
-    if (ErrorText.empty())  // a failure without a reply still says what went wrong
-        ErrorText = smtpClient->ErrorMessage();
+    // Only a server reply of 420 or more fills ErrorText; a failure without
+    // one (a TLS failure, a refused connection, a time-out) says why with the
+    // client's own text.
+    if (ErrorText.empty())
+        ErrorText = !smtpClient->ErrorMessage().empty() ? smtpClient->ErrorMessage() : smtpClient->LastResponse();
     HadError = true;
     // The failed client stops before the error report pumps messages: a
     // request cut off by the time limit must not go on meanwhile (a DATA
@@ -294,12 +309,12 @@ void TfrmSendEMail::smtpClientRequestDone(smtp::TCustomSmtpClient&, smtp::TSmtpR
 
 // What both clients do after a request succeeded: the envelope sender once
 // AUTH has passed, then the next request of the chain.
-std::optional<TfrmSendEMail::TRefusedRequest> TfrmSendEMail::ContinueChain(smtp::TCustomSmtpClient& c,
+std::optional<TfrmSendEMail::TRefusedRequest> TfrmSendEMail::ContinueChain(smtp::TCustomSslSmtpSender& c,
                                                                            smtp::TSmtpRequest completed)
 {
     if (c.AuthType != smtp::smtpAuthNone && completed == smtp::smtpAuth)
         c.FromName = Settings.From;
-    const auto next = NextRequest(c, completed, Settings);
+    const auto next = NextRequest(c, completed);
     if (!next)
         return std::nullopt;
     try {

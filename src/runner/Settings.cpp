@@ -26,6 +26,8 @@ TSettings ReadSettingsFile(const std::string& path, std::optional<platform::Syst
     s.OemChars = ini.ReadBool(sec, "OemChars", s.OemChars);
     s.UseSSL = ini.ReadBool(sec, "UseSSL", s.UseSSL);
     s.SSLType = ini.ReadInteger(sec, "SSLType", s.SSLType);
+    s.VerifyPeer = ini.ReadBool(sec, "VerifyPeer", s.VerifyPeer);
+    s.CAFile = ini.ReadString(sec, "CAFile", s.CAFile);
     s.CodePage = ini.ReadString(sec, "CodePage", s.CodePage);
     // A run must never wait for ever.
     s.Timeout = ini.ReadInteger(sec, "Timeout", s.Timeout);

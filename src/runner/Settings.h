@@ -20,6 +20,11 @@ struct TSettings {
     bool OemChars = false;
     bool UseSSL = false;
     long SSLType = 0;
+    // TLS: the server's certificate chain and name must verify, against the
+    // certificates of CAFile (PEM; a bare name is taken beside the
+    // program) or, without it, the system's trust store.
+    bool VerifyPeer = false;
+    std::string CAFile;
     // Code page of job scripts when it is not the locale's (name or number).
     std::string CodePage;
     // Seconds a request may make no progress before the run fails.

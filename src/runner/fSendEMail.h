@@ -1,5 +1,6 @@
 #pragma once
 #include "lang/LumIdiom.h"
+#include "net/SslContext.h"
 #include "platform/Console.h"
 #include "platform/PublishedComponent.h"
 #include "runner/JobScript.h"
@@ -74,6 +75,8 @@ public:
     TSettings Settings;
     TJobModel Job;
 
+    // The TLS settings of both SMTP clients; it outlives them.
+    net::TSslContext SslContext1;
     // Sends the job's mail.
     std::unique_ptr<smtp::TSslHtmlSmtpSender> smtpClient;
     // Sends the error report.
@@ -114,12 +117,13 @@ private:
     void ConvertJobToUtf8();
     std::string SenderHeader() const;
     void ConfigureConnection(smtp::TSslHtmlSmtpSender& c);
+    void ConfigureTls(smtp::TCustomSslSmtpSender& c);
     void ConfigureClient();
     void ChooseCharsets();
     void StartConnect();
     // A run that cannot go on: "Error: " and the reason in the log.
     void StartFailed(const std::exception& e);
-    std::optional<TRefusedRequest> ContinueChain(smtp::TCustomSmtpClient& c, smtp::TSmtpRequest completed);
+    std::optional<TRefusedRequest> ContinueChain(smtp::TCustomSslSmtpSender& c, smtp::TSmtpRequest completed);
     void Fail(smtp::TSmtpRequest request, std::uint16_t errorCode);
     void Progress();
     long ProgressLimit() const;

@@ -85,6 +85,10 @@ enum TSmtpProxyType { smtpNoProxy, smtpSocks4, smtpSocks4A, smtpSocks5, smtpHttp
 
 enum TSmtpRcptToErrorAction { srteAbort, srteRetry, srteIgnore };
 
+// How the client uses TLS: not at all, from the start of the connection, or
+// after asking with STARTTLS.
+enum TSmtpSslType { smtpTlsNone, smtpTlsImplicit, smtpTlsExplicit };
+
 // Steps of the request chains, in the order a chain starts them.
 enum class TSmtpChainStep {
     None,
@@ -113,6 +117,7 @@ public:
             FBits |= Bit(step);
     }
     bool Contains(TSmtpChainStep step) const { return (FBits & Bit(step)) != 0; }
+    void Add(TSmtpChainStep step) { FBits |= Bit(step); }
     void Remove(TSmtpChainStep step) { FBits &= ~Bit(step); }
     bool Empty() const { return FBits == 0; }
     bool operator==(const TSmtpChainSteps&) const = default;

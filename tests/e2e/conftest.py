@@ -11,6 +11,12 @@ SCRAMBLE_BIN = os.environ.get(
     "PLONEMAIL_SCRAMBLE_BIN", os.path.join(os.path.dirname(__file__), "../../build/plonemail-scramble"))
 
 
+def scrambled(password):
+    """The Password setting for a password, as the scrambling tool writes it."""
+    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
+    return r.stdout.decode().strip()
+
+
 class Program:
     def __init__(self, folder):
         self.dir = folder

@@ -6,12 +6,11 @@ import base64
 import binascii
 import os
 import re
-import subprocess
 
 import pytest
 
 from authservers import MECHANISMS, AuthServer, desl, lm_hash, md4, nt_hash
-from conftest import SCRAMBLE_BIN
+from conftest import scrambled
 from mailjobs import SENT, failure_lines, job, log_file_texts
 
 # The test servers sign in without TLS on purpose.
@@ -22,11 +21,6 @@ PASSWORD = "S3cret-pass!42"
 AUTH = {"PLAIN": 1, "LOGIN": 2, "CRAM-MD5": 3, "CRAM-SHA1": 4, "NTLM": 5, "AUTO": 6}
 JOB = job('<FROM EMAIL="backup@example.org">', '<TO EMAIL="ann@example.org">',
           '<SUBJECT CONTENT="Signed in">', '<MESSAGE CONTENT="Sent after AUTH.">')
-
-
-def scrambled(password):
-    r = subprocess.run([SCRAMBLE_BIN], input=password.encode() + b"\n", capture_output=True, check=True)
-    return r.stdout.decode().strip()
 
 
 def send(prog, server, auth, password=PASSWORD, job_bytes=JOB, env=None, **settings):

@@ -410,3 +410,68 @@ TEST(AsyncSocket, NoDescriptorIsLeftOpen)
     RunFor(100);
     EXPECT_EQ(platform::OpenDescriptorCount(), before);
 }
+
+// A handler of OnSendData may send more: the chain is not locked while the
+// event runs.
+TEST(AsyncSocket, SendFromInsideOnSendData)
+{
+    TTestServer server;
+    server.Read(11);
+    TRecorder r;
+    ASSERT_TRUE(r.ConnectAndWait(server));
+    int events = 0;
+    r.Socket.OnSendData = [&](TCustomAsyncSocket& s, int) {
+        if (++events == 1)
+            s.SendText(" world");
+    };
+    r.Socket.SendText("hello");
+    ASSERT_TRUE(RunUntil([&] { return server.Done(); }));
+    EXPECT_EQ(server.Received(), "hello world");
+    EXPECT_GE(events, 2);
+}
+
+// A socket object used again at once must not take a notice posted for its
+// previous connection (a write-ready notice after Send) as the new
+// connection's connect: the new one stays connecting while the server has
+// not taken it.
+TEST(AsyncSocket, NoticesOfAnEarlierConnectionDoNotReachTheNext)
+{
+    // A listener whose queue is full: further connects stay in progress.
+    std::uint16_t stuckPort = 0;
+    const int stuck = OpenLoopbackListener(0, stuckPort);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(stuckPort);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+    TRecorder r;
+    // Two rounds, the second one connection later: pairs of consecutive
+    // connections of either parity.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        TTestServer server;
+        server.WaitSignal(1);
+        r.Connected = false;
+        ASSERT_TRUE(r.ConnectAndWait(server));
+        if (round == 1) {
+            r.Socket.Close();
+            r.Connected = false;
+            r.Connect(server.Port());
+            ASSERT_TRUE(RunUntil([&] { return r.Connected; }));
+        }
+        r.Socket.SendText("x"); // posts its write-ready notice
+        r.Socket.Close();
+        r.Connected = false;
+        r.Log.clear();
+        r.Connect(std::to_string(stuckPort));
+        RunFor(300);
+        EXPECT_EQ(r.Socket.State(), wsConnecting);
+        EXPECT_FALSE(r.Connected);
+        r.Socket.Abort();
+        server.Signal(1);
+    }
+    ::close(filler);
+    ::close(stuck);
+}

@@ -300,3 +300,52 @@ TEST_F(LineModeTest, LineEditAppliesBackspaceAndTab)
     EXPECT_EQ(Lines, (TLines {"abc     d\r\n"}));
     Server.Signal(1);
 }
+
+// Lines already buffered when the mode or the line end changes are found one
+// by one, not merged into one line at the next line end.
+TEST_F(LineModeTest, BufferedLinesAreFoundAfterAChangeOfModeOrLineEnd)
+{
+    struct TCase {
+        const char* Name;
+        bool ChangeLineEnd; // else line mode goes off and on again
+    };
+    for (const TCase c : {TCase {"line end changed", true}, TCase {"line mode switched on", false}}) {
+        SCOPED_TRACE(c.Name);
+        TTestServer server;
+        TAsyncSocket socket;
+        socket.SetLineMode(true);
+        if (c.ChangeLineEnd)
+            socket.SetLineEnd("#");
+        TLines lines;
+        bool connected = false;
+        bool offWithData = false;
+        socket.OnSessionConnected = [&](TCustomAsyncSocket&, std::uint16_t err) { connected = err == 0; };
+        socket.OnDataAvailable = [&](TCustomAsyncSocket& s, std::uint16_t) {
+            auto& line = static_cast<TAsyncSocket&>(s);
+            if (!line.LineMode()) {
+                offWithData = true; // leaves the bytes in the buffer
+                return;
+            }
+            lines.push_back(s.ReceiveText());
+            if (!c.ChangeLineEnd && lines.size() == 1)
+                line.SetLineMode(false);
+        };
+        server.Send("zero\r\none\r\ntwo\r\nthr").WaitSignal(1).Send("ee\r\n").WaitSignal(2);
+        server.Start();
+        socket.SetAddr("127.0.0.1");
+        socket.SetPort(server.Port());
+        socket.Connect();
+        if (c.ChangeLineEnd) {
+            ASSERT_TRUE(RunUntil([&] { return socket.BufferedCount() == 19; }));
+            socket.SetLineEnd("\r\n");
+        } else {
+            ASSERT_TRUE(RunUntil([&] { return offWithData; }));
+            socket.SetLineMode(true);
+        }
+        ASSERT_TRUE(RunUntil([&] { return lines.size() >= 3; }));
+        server.Signal(1);
+        ASSERT_TRUE(RunUntil([&] { return lines.size() >= 4; }));
+        EXPECT_EQ(lines, (TLines {"zero\r\n", "one\r\n", "two\r\n", "three\r\n"}));
+        server.Signal(2);
+    }
+}

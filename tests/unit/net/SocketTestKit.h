@@ -3,7 +3,7 @@
 // plays a script on its own thread, and bounded pumping of the test thread's
 // message loop.
 
-#include "../LoopbackListener.h"
+#include "../ScriptServer.h"
 #include "platform/EventLoop.h"
 
 #include <arpa/inet.h>
@@ -23,7 +23,7 @@
 
 namespace nettest {
 
-constexpr int WaitMs = 10000;
+using testserver::WaitMs;
 
 // Pumps the calling thread's loop until pred holds; false when the bounded
 // wait ran out.
@@ -62,54 +62,18 @@ inline std::string ClosedPort()
     return std::to_string(port);
 }
 
-class TTestServer {
+// A plain server: the accept, then the script.
+class TTestServer : public testserver::TScriptServer<TTestServer> {
 public:
-    using TStep = std::function<bool(TTestServer&)>;
-
     explicit TTestServer(int backlog = 4)
+        : TScriptServer(backlog)
     {
-        std::uint16_t port = 0;
-        FListen = OpenLoopbackListener(backlog, port);
-        FPort = port;
     }
 
-    ~TTestServer()
-    {
-        FStop = true;
-        Signal(1 << 30);
-        if (FThread.joinable())
-            FThread.join();
-        if (FConn >= 0)
-            ::close(FConn);
-        ::close(FListen);
-    }
-
-    TTestServer(const TTestServer&) = delete;
-    TTestServer& operator=(const TTestServer&) = delete;
-
-    std::string Port() const { return std::to_string(FPort); }
-
-    // Script steps, added before Start; the connection is accepted first.
     TTestServer& Send(std::string bytes)
     {
         return Step([bytes](TTestServer& s) {
             return ::send(s.FConn, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-        });
-    }
-    // Waits until the test has called Signal with at least this number.
-    TTestServer& WaitSignal(int number)
-    {
-        return Step([number](TTestServer& s) {
-            std::unique_lock lock(s.FMutex);
-            return s.FCv.wait_for(lock, std::chrono::milliseconds(WaitMs), [&] { return s.FSignal >= number; }) &&
-                   !s.FStop;
-        });
-    }
-    TTestServer& Pause(int ms)
-    {
-        return Step([ms](TTestServer&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            return true;
         });
     }
     // Reads until count bytes have come (or the peer closed).
@@ -128,8 +92,7 @@ public:
     TTestServer& Close()
     {
         return Step([](TTestServer& s) {
-            ::close(s.FConn);
-            s.FConn = -1;
+            s.CloseConnection();
             return true;
         });
     }
@@ -139,47 +102,12 @@ public:
         return Step([](TTestServer& s) {
             linger hard {1, 0};
             ::setsockopt(s.FConn, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            ::close(s.FConn);
-            s.FConn = -1;
+            s.CloseConnection();
             return true;
         });
     }
-    TTestServer& Step(TStep step)
-    {
-        FScript.push_back(std::move(step));
-        return *this;
-    }
-
-    void Start()
-    {
-        FThread = std::thread([this] { Run(); });
-    }
-
-    void Signal(int number)
-    {
-        std::lock_guard lock(FMutex);
-        FSignal = std::max(FSignal, number);
-        FCv.notify_all();
-    }
-
-    bool Done() const { return FDone; }
-    std::string Received() const
-    {
-        std::lock_guard lock(FMutex);
-        return FReceived;
-    }
 
 private:
-    bool WaitReadable(int fd)
-    {
-        for (int waited = 0; waited < WaitMs && !FStop; waited += 20) {
-            pollfd p {fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) > 0)
-                return true;
-        }
-        return false;
-    }
-
     bool ReadUpTo(std::size_t count)
     {
         char buffer[65536];
@@ -189,34 +117,10 @@ private:
             if (n <= 0)
                 return false;
             got += static_cast<std::size_t>(n);
-            std::lock_guard lock(FMutex);
-            FReceived.append(buffer, static_cast<std::size_t>(n));
+            Keep(buffer, static_cast<std::size_t>(n));
         }
         return got >= count;
     }
-
-    void Run()
-    {
-        if (WaitReadable(FListen)) {
-            FConn = ::accept(FListen, nullptr, nullptr);
-            for (const TStep& step : FScript)
-                if (FConn < 0 || FStop || !step(*this))
-                    break;
-        }
-        FDone = true;
-    }
-
-    int FListen = -1;
-    int FConn = -1;
-    unsigned short FPort = 0;
-    std::vector<TStep> FScript;
-    std::thread FThread;
-    std::atomic<bool> FStop {false};
-    std::atomic<bool> FDone {false};
-    mutable std::mutex FMutex;
-    std::condition_variable FCv;
-    int FSignal = 0;
-    std::string FReceived;
 };
 
 } // namespace nettest

@@ -23,7 +23,9 @@ TEST(FormComponents, LanguageFileReachesEveryComponent)
                                                    "frmSendEMail.smtpClient.WrapMsgMaxLineLen=60\n"
                                                    "frmSendEMail.smtpClient.RcptName=a@x;b@x\n"
                                                    "frmSendEMail.smtpLog.XMailer=Informe\n"
-                                                   "frmSendEMail.smtpLog.PlainText=x\n");
+                                                   "frmSendEMail.smtpLog.PlainText=x\n"
+                                                   "frmSendEMail.SslContext1.SslCipherList=HIGH\n"
+                                                   "frmSendEMail.SslContext1.SslVerifyDepth=3\n");
     form.Lang.ObjStart = &platform::TApplication::Instance().Component();
     form.Lang.Translate();
 
@@ -38,6 +40,8 @@ TEST(FormComponents, LanguageFileReachesEveryComponent)
     EXPECT_EQ(form.smtpClient->RcptName, (std::vector<std::string> {"a@x", "b@x"}));
     EXPECT_EQ(form.smtpLog->XMailer, "Informe");
     EXPECT_EQ(form.smtpLog->PlainText, std::vector<std::string> {"x"});
+    EXPECT_EQ(form.SslContext1.SslCipherList, "HIGH");
+    EXPECT_EQ(form.SslContext1.SslVerifyDepth(), 3);
 }
 
 TEST(FormComponents, TheWindowLeavesTheApplicationWithItsEnd)

@@ -12,9 +12,8 @@ std::vector<TSmtpRequest> Chain(TSmtpAuthType auth)
 {
     TSslHtmlSmtpSender client;
     client.AuthType = auth;
-    const runner::TSettings settings;
     std::vector<TSmtpRequest> chain {smtpConnect};
-    while (auto next = runner::NextRequest(client, chain.back(), settings)) {
+    while (auto next = runner::NextRequest(client, chain.back())) {
         chain.push_back(*next);
         if (chain.size() > 20)
             break;
@@ -37,8 +36,18 @@ TEST(RequestChain, WithAndWithoutAuthentication)
 TEST(RequestChain, RequestsOutsideTheChainEndIt)
 {
     TSslHtmlSmtpSender client;
-    const runner::TSettings settings;
     for (auto request : {smtpQuit, smtpRset, smtpVrfy, smtpOpen, smtpMail, smtpCustom, smtpEhlo, smtpAuth})
-        EXPECT_FALSE(runner::NextRequest(client, request, settings)) << request;
+        EXPECT_FALSE(runner::NextRequest(client, request)) << request;
     EXPECT_THROW(runner::StartRequest(client, smtpRset), SmtpException);
+}
+
+TEST(RequestChain, ExplicitTlsAsksForStartTlsAfterEhloEvenWithoutAuthentication)
+{
+    TSslHtmlSmtpSender client;
+    client.SslType = smtpTlsExplicit;
+    EXPECT_EQ(runner::NextRequest(client, smtpConnect), smtpEhlo);
+    EXPECT_EQ(runner::NextRequest(client, smtpHelo), std::nullopt);
+    // Not yet over TLS: STARTTLS follows EHLO, and EHLO is said again after it.
+    EXPECT_EQ(runner::NextRequest(client, smtpEhlo), smtpStartTls);
+    EXPECT_EQ(runner::NextRequest(client, smtpStartTls), smtpEhlo);
 }

@@ -20,6 +20,8 @@ TEST(Settings, DefaultsForMissingKeys)
     EXPECT_FALSE(s.SaveLog);
     EXPECT_FALSE(s.UseSSL);
     EXPECT_EQ(s.SSLType, 0);
+    EXPECT_FALSE(s.VerifyPeer);
+    EXPECT_EQ(s.CAFile, "");
     EXPECT_EQ(s.Password, "");
     EXPECT_EQ(s.Timeout, 60);
     EXPECT_EQ(s.DataTimeout, 600);
@@ -43,12 +45,15 @@ TEST(Settings, ValuesAsWritten)
     std::optional<platform::SystemError> err;
     auto s = ReadSettingsFile(dir.Write("s.dat",
         "[sendmail]\nhost = smtp.example.com   \nPort=587\nAuth=0x2\nUseSSL=1\nSSLType=2\n"
+        "VerifyPeer=1\nCAFile=/etc/ssl/mail ca.pem\n"
         "SaveLog=-1\nOemChars=yes\nPassword=" + ScramblePassword("Secret 1!") + "\nFrom='me@example.com'\n"), err);
     EXPECT_EQ(s.Host, "smtp.example.com");
     EXPECT_EQ(s.Port, "587");
     EXPECT_EQ(s.Auth, 2);
     EXPECT_TRUE(s.UseSSL);
     EXPECT_EQ(s.SSLType, 2);
+    EXPECT_TRUE(s.VerifyPeer);
+    EXPECT_EQ(s.CAFile, "/etc/ssl/mail ca.pem");
     EXPECT_TRUE(s.SaveLog);
     EXPECT_FALSE(s.OemChars);
     EXPECT_EQ(s.Password, "Secret 1!");
