@@ -3,7 +3,7 @@
 #include "platform/TextUtil.h"
 
 #include <cctype>
-#include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace mime {
@@ -48,7 +48,8 @@ constexpr std::pair<const char*, const char*> kBuiltInTypes[] = {
 // The characters of a media type's names (RFC 6838).
 bool IsNameChar(char c)
 {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("!#$&-^_.+", c) != nullptr;
+    constexpr std::string_view kMarks = "!#$&-^_.+";
+    return std::isalnum(static_cast<unsigned char>(c)) || kMarks.find(c) != std::string_view::npos;
 }
 
 // A type/subtype pair that a base64-encoded part may carry.

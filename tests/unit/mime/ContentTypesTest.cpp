@@ -58,6 +58,7 @@ std::string FakeSystemTable(const std::string& ext)
         {"txt", "text/plain\r\nX-Injected: yes"},
         {"csv", "text"},
         {"json", "/json"},
+        {"xml", std::string("application/x\0ml", 16)},
     };
     const auto it = table.find(ext);
     return it == table.end() ? std::string() : it->second;
@@ -73,6 +74,7 @@ TEST(ContentTypes, SystemTableFirstWhenUsable)
         {"notes.txt", "text/plain"},              // not a bare type/subtype pair
         {"data.csv", "text/csv"},
         {"data.json", "application/json"},
+        {"feed.xml", "application/xml"},
         {"page.htm", "text/html"},                // unknown to the system
     };
     for (const auto& [name, type] : cases)
