@@ -1,4 +1,4 @@
-# make build | make test | make fuzz | make stress | make demo | make bench [COMPARE="--big ..."]
+# make build | make test | make fuzz | make stress | make demo | make bench [COMPARE="--big ..."] | make install | make package
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
 # Seconds each fuzz target runs in `make fuzz`, and the targets (all when
@@ -8,7 +8,11 @@ FUZZ_TARGETS ?=
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 
-.PHONY: deps configure build test fuzz stress demo bench clean
+PREFIX ?= /usr/local
+# The programs alone, without the test suites: for demo, install and package.
+PROGRAM_BUILD := build-release
+
+.PHONY: deps configure build test fuzz stress demo bench clean program install package
 
 deps:
 	@scripts/deps.sh
@@ -42,8 +46,24 @@ stress: build
 		PLONEMAIL_BIN=$(CURDIR)/build/plonemail /usr/bin/python3 -m pytest -q -p no:cacheprovider \
 		--basetemp=$(CURDIR)/build/stress test_many_senders.py
 
-demo: build
+# Ninja prints nothing but what fails, and that in full.
+program:
+	@scripts/deps.sh demo
+	@cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(TYPE) -DPLONEMAIL_TESTS=OFF >/dev/null
+	@cmake --build $(PROGRAM_BUILD) -j$(JOBS) -- --quiet
+	@echo "built $(PROGRAM_BUILD)/plonemail and $(PROGRAM_BUILD)/plonemail-scramble"
+
+demo: program
 	@scripts/demo.sh
+
+install: program
+	@DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of what install puts under /usr, its dependencies
+# computed from the libraries the programs use.
+package: program
+	@scripts/deps.sh
+	@cd $(PROGRAM_BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPLONEMAIL_BENCH=ON -DPLONEMAIL_TESTS=OFF >/dev/null
@@ -53,4 +73,4 @@ bench: deps
 	bench/compare --plonemail build-bench/plonemail $(COMPARE)
 
 clean:
-	rm -rf build build-asan build-all build-bench build-fuzz
+	rm -rf build build-asan build-all build-bench build-fuzz $(PROGRAM_BUILD)

@@ -1,10 +1,10 @@
 """A job script delivered end to end: envelope, parsed message, process log
 and log file, job-script deletion, missing attachments, server override."""
 import os
-import shutil
 
 import pytest
 
+from examplejobs import deliver_example
 from mailjobs import (SENT, VERSION_LINE, assert_texts, dialogue, echo, job, log_file_texts,
                       png, stat_texts, text_of)
 from smtpservers import RecordingServer, free_port
@@ -248,9 +248,6 @@ def test_html_job_with_template_block_images_and_attachment(prog):
     assert attachment.get_payload(decode=True) == terms
 
 
-EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../examples")
-
-
 @pytest.mark.parametrize("name, recipients, files, body_type, texts", [
     ("plain.job",
      ["ann@example.org", "ops@example.org", "night@example.org", "boss@example.org"],
@@ -261,14 +258,7 @@ EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../examp
      ["Dear Ann,", "Green tea, 100 g", "Lemon cake", "Orange jam, 250 g", "Valid until Sunday."]),
 ])
 def test_example_jobs_are_delivered(prog, name, recipients, files, body_type, texts):
-    for f in os.listdir(EXAMPLES):
-        if f != "plonEmail.dat":
-            shutil.copy(os.path.join(EXAMPLES, f), prog.dir)
-    with RecordingServer() as server:
-        prog.settings(Host="127.0.0.1", Port=server.port, Timeout=10)
-        r = prog.run(name, "/NOERROR")
-    assert r.returncode == 0, r.stderr
-    mail = server.received[0]
+    mail = deliver_example(prog, name)
     assert mail.rcpt_tos == recipients
     parts = list(mail.message.walk())
     assert [p.get_filename() for p in parts if p.get_filename()] == files

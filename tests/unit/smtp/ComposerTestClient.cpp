@@ -133,7 +133,7 @@ TEST_F(ComposerClientTest, HtmlWithTwoImagesAndOneFileToFileAndToServer)
         "0.1.1.2|text/html|defects=0|cte=quoted-printable|disp=None|name=None|cid=None|fid=None|len=58",
         "0.1.2|image/gif|defects=0|cte=base64|disp=inline|name=one.gif|cid=<IMAGE1>|fid=None|len=3000",
         "0.1.3|image/jpeg|defects=0|cte=base64|disp=inline|name=two.jpg|cid=<IMAGE2>|fid=None|len=57",
-        "0.2|application/octet-stream|defects=0|cte=base64|disp=attachment|name=report.pdf|cid=None|fid=<FILE1>|len=10000",
+        "0.2|application/pdf|defects=0|cte=base64|disp=attachment|name=report.pdf|cid=None|fid=<FILE1>|len=10000",
     };
     auto check = [&](const THtmlSmtpSender& sender, const TMessage& m, const char* how) {
         SCOPED_TRACE(how);
