@@ -163,7 +163,7 @@ def test_files_beside_the_program_when_started_from_elsewhere(prog, tmp_path_fac
     r = prog.run("job.txt", "/NOERROR", *args, cwd=cwd)
     assert r.returncode == 2, r.stderr
     with open(path(log), "rb") as f:
-        assert log_texts(f.read()) == ["Invalid setting Auth=9 (allowed: 0 to 6)"]
+        assert log_texts(f.read()) == ["Invalid setting Auth=9 (allowed: 0 to 8)"]
     logs = [os.path.join(root, f) for top in (prog.dir, cwd) for root, _, files in os.walk(top)
             for f in files if f.endswith(".log")]
     assert logs == [path(log)]
