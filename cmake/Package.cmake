@@ -20,7 +20,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The libraries the programs link against become the package's dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Without the media-type table, attachments get the built-in types only.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS media-types)
+# Without the media-type table, attachments get the built-in types only;
+# libcurl is loaded only when an OAuth token is fetched from the endpoint.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "media-types, libcurl4")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
