@@ -48,6 +48,15 @@ struct TSslClient {
                                      [&](const std::string& line) { return line.starts_with(prefix); });
         return it - Events.Display.begin();
     }
+    // Opens with STARTTLS against a server whose second EHLO reply offers SIZE 5000.
+    void OpenExplicit(const std::string& port)
+    {
+        Client.Port = port;
+        Client.SslType = smtpTlsExplicit;
+        ASSERT_EQ(Run([&] { Client.Open(); }), (TDone {smtpOpen, 0}));
+        EXPECT_TRUE(Client.SslActive());
+        EXPECT_EQ(Client.MaxMessageSize(), 5000);
+    }
 };
 
 } // namespace
@@ -160,11 +169,9 @@ TEST(SslSmtpSender, OpenWithStartTls)
         .Close(true);
     server.Start();
     TSslClient s;
-    s.Client.Port = server.Port();
-    s.Client.SslType = smtpTlsExplicit;
-    ASSERT_EQ(s.Run([&] { s.Client.Open(); }), (TDone {smtpOpen, 0}));
-    EXPECT_TRUE(s.Client.SslActive());
-    EXPECT_EQ(s.Client.MaxMessageSize(), 5000);
+    s.OpenExplicit(server.Port());
+    if (HasFatalFailure())
+        return;
     EXPECT_LT(s.DisplayIndex("Starting SSL handshake"), s.DisplayIndex("SSL Connected OK with TLSv1."));
     EXPECT_EQ(s.Run([&] { s.Client.Quit(); }), (TDone {smtpQuit, 0}));
     ASSERT_TRUE(RunUntil([&] { return server.Done(); }));
@@ -188,11 +195,9 @@ TEST(SslSmtpSender, CleartextAfterTheStartTlsReplyIsNotRead)
         .WaitSignal(1);
     server.Start();
     TSslClient s;
-    s.Client.Port = server.Port();
-    s.Client.SslType = smtpTlsExplicit;
-    ASSERT_EQ(s.Run([&] { s.Client.Open(); }), (TDone {smtpOpen, 0}));
-    EXPECT_TRUE(s.Client.SslActive());
-    EXPECT_EQ(s.Client.MaxMessageSize(), 5000);
+    s.OpenExplicit(server.Port());
+    if (HasFatalFailure())
+        return;
     for (const std::string& line : s.Events.Responses)
         EXPECT_EQ(line.find("injected"), std::string::npos) << line;
     EXPECT_FALSE(s.Displayed("< and a rest"));
