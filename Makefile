@@ -1,8 +1,19 @@
-# make build | make test | make demo | make bench | make windows | make windows-zip | make test-windows
+# make build | make test | make fuzz | make stress | make demo | make bench [COMPARE="--big ..."] | make install | make package
+# make windows | make windows-zip | make test-windows
 JOBS ?= 2
 TYPE ?= RelWithDebInfo
+# Seconds each fuzz target runs in `make fuzz`, and the targets (all when
+# empty); FUZZ_JOBS of them run at a time (default: one per processor).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+FUZZ_CC ?= clang-14
+FUZZ_CXX ?= clang++-14
 
-.PHONY: deps configure build test demo bench clean windows windows-zip test-windows
+PREFIX ?= /usr/local
+# The programs alone, without the test suites: for demo, install and package.
+PROGRAM_BUILD := build-release
+
+.PHONY: deps configure build test fuzz stress demo bench clean program install package windows windows-zip test-windows
 
 deps:
 	@scripts/deps.sh
@@ -20,13 +31,47 @@ test: build
 	@printf 'subdirs("%s" "%s")\n' "$(CURDIR)/build" "$(CURDIR)/build-asan" > build-all/CTestTestfile.cmake
 	ctest --test-dir build-all --output-on-failure
 
-demo: build
+# Every fuzz target under libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer, FUZZ_SECONDS each.
+fuzz: deps
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DPLONEMAIL_FUZZ=ON -DPLONEMAIL_TESTS=OFF >/dev/null
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
+	@scripts/fuzz.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The many-senders test in its long form: 200 processes, 50 at a time.
+STRESS_SENDERS ?= 200
+STRESS_PARALLEL ?= 50
+stress: build
+	cd tests/e2e && PLONEMAIL_SENDERS=$(STRESS_SENDERS) PLONEMAIL_PARALLEL=$(STRESS_PARALLEL) \
+		PLONEMAIL_BIN=$(CURDIR)/build/plonemail /usr/bin/python3 -m pytest -q -p no:cacheprovider \
+		--basetemp=$(CURDIR)/build/stress test_many_senders.py
+
+# Ninja prints nothing but what fails, and that in full.
+program:
+	@scripts/deps.sh demo
+	@cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(TYPE) -DPLONEMAIL_TESTS=OFF >/dev/null
+	@cmake --build $(PROGRAM_BUILD) -j$(JOBS) -- --quiet
+	@echo "built $(PROGRAM_BUILD)/plonemail and $(PROGRAM_BUILD)/plonemail-scramble"
+
+demo: program
 	@scripts/demo.sh
+
+install: program
+	@DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of what install puts under /usr, its dependencies
+# computed from the libraries the programs use.
+package: program
+	@scripts/deps.sh
+	@cd $(PROGRAM_BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPLONEMAIL_BENCH=ON -DPLONEMAIL_TESTS=OFF >/dev/null
 	cmake --build build-bench -j$(JOBS)
 	@for b in build-bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+	@scripts/bench-deps.sh
+	bench/compare --plonemail build-bench/plonemail $(COMPARE)
 
 # Windows: the same sources cross-built with mingw-w64 into build-win, with
 # OpenSSL built once from Debian's sources into build-win/openssl.
@@ -50,4 +95,4 @@ test-windows: windows
 	scripts/test-windows.sh build-win
 
 clean:
-	rm -rf build build-asan build-all build-bench build-win
+	rm -rf build build-asan build-all build-bench build-fuzz $(PROGRAM_BUILD) build-win

@@ -38,6 +38,7 @@ function(plonemail_unit_tests area)
   add_executable(${exe} ${srcs})
   target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/${area}/${PLONEMAIL_SYSTEM_DIR})
   target_link_libraries(${exe} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${exe} PRIVATE
     PLONEMAIL_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
   if(CMAKE_CROSSCOMPILING)

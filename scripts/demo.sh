@@ -4,4 +4,4 @@
 # and what the server received.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-exec /usr/bin/python3 "$root/scripts/demo_server.py" "$root/build/plonemail" "$root/examples" newsletter.job "$@"
+exec /usr/bin/python3 "$root/scripts/demo_server.py" "$root/build-release/plonemail" "$root/examples" newsletter.job "$@"

@@ -66,6 +66,12 @@ def summarise(mail):
             print(f"{name}: {msg[name]}")
     print(f"size: {len(mail.raw)} bytes; parts:")
     show_part(msg, 1)
+    alternative = next((p for p in msg.walk() if p.get_content_type() == "multipart/alternative"), None)
+    if alternative is not None:
+        plain = alternative.get_payload()[0]
+        print("what a reader set to plain text sees (the text/plain alternative):")
+        for line in plain.get_content().replace("\r\n", "\n").rstrip("\n").split("\n"):
+            print(f"  | {line}")
 
 
 def run(program, examples, job, keep):
@@ -104,7 +110,7 @@ def main(argv):
         return 2
     program, examples, job = args
     if not os.access(program, os.X_OK):
-        print(f"program not found: {program} (run make build)", file=sys.stderr)
+        print(f"program not found: {program} (run make program)", file=sys.stderr)
         return 2
     return run(os.path.abspath(program), os.path.abspath(examples), job, "--keep" in argv)
 

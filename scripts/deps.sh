@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, tests and demo need, only those missing.
 set -euo pipefail
-pkgs=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev python3-aiosmtpd python3-pytest python3-cryptography libcurl4-openssl-dev nlohmann-json3-dev)
+pkgs=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev libssl-dev python3-aiosmtpd python3-pytest python3-cryptography
+      libcurl4-openssl-dev nlohmann-json3-dev)
+# The HTML parser, the media-type table and Ninja for the program itself;
+# for the tests and the Debian package (`scripts/deps.sh demo` leaves these
+# out): SpamAssassin, the man-page checker, dpkg-shlibdeps, and clang with
+# libFuzzer for the fuzz targets.
+pkgs+=(pkgconf libgumbo-dev media-types ninja-build)
+[ "${1:-}" = demo ] || pkgs+=(spamassassin mandoc dpkg-dev clang-14 libfuzzer-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,3 +1,4 @@
+#include "net/SslContext.h"
 #include "platform/Console.h"
 #include "platform/Paths.h"
 #include "runner/Usage.h"
@@ -8,6 +9,7 @@
 
 int main(int argc, char** argv)
 {
+    net::TSslLibrary::DeferConfig();
     std::setlocale(LC_ALL, "");
     std::vector<std::string> args(argv + 1, argv + argc);
 

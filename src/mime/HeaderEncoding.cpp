@@ -335,24 +335,4 @@ void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& li
     }
 }
 
-std::string ContentTypeFromFileName(const std::string& fileName)
-{
-    const auto slash = fileName.find_last_of("/\\:");
-    const auto dot = fileName.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return "application/octet-stream";
-    const std::string ext = platform::LowerAscii(fileName.substr(dot + 1));
-    if (ext == "htm" || ext == "html")
-        return "text/html";
-    if (ext == "gif")
-        return "image/gif";
-    if (ext == "bmp")
-        return "image/bmp";
-    if (ext == "jpg" || ext == "jpeg")
-        return "image/jpeg";
-    if (ext == "txt")
-        return "text/plain";
-    return "application/octet-stream";
-}
-
 } // namespace mime

@@ -38,7 +38,4 @@ enum class TFoldStyle { Unstructured, AddressList };
 void FoldHeaderLine(std::vector<std::string>& headerLines, const std::string& line, std::uint32_t codePage,
                     bool multiByte, TFoldStyle style = TFoldStyle::Unstructured);
 
-// Content type guessed from a file name's extension.
-std::string ContentTypeFromFileName(const std::string& fileName);
-
 } // namespace mime

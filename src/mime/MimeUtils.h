@@ -5,6 +5,7 @@
 #include "mime/Base64.h"
 #include "mime/ByteSet.h"
 #include "mime/Charsets.h"
+#include "mime/ContentTypes.h"
 #include "mime/Encodings.h"
 #include "mime/FileEncoders.h"
 #include "mime/HeaderBlock.h"

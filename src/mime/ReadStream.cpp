@@ -20,6 +20,11 @@ TFileReadStream::TFileReadStream(const std::string& path, platform::TFileShare s
 {
     if (auto err = file_.Open(path, platform::TFile::TMode::Read, share))
         ThrowFileError("Cannot open file", path, *err);
+    // A pipe or a device could be read for ever, or block the whole run.
+    if (!file_.IsRegularFile()) {
+        file_.Close();
+        throw EMimeException("Cannot open file \"" + path + "\": not a regular file");
+    }
 }
 
 std::size_t TFileReadStream::Read(char* buffer, std::size_t n)

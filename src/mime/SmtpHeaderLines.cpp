@@ -144,7 +144,10 @@ std::string TSmtpHeaderLines::Converted(const std::string& value) const
     if (!convertToCharset_ || source == codePage_ || value.empty())
         return value;
     std::string converted = ConvertCodePage(value, source, codePage_);
-    return converted.empty() ? value : converted;  // keep the text when the conversion fails
+    if (converted.empty())
+        return value;  // keep the text when the conversion fails
+    // Bytes of another code page may stand for a line break here.
+    return SingleLine(converted);
 }
 
 std::string TSmtpHeaderLines::EncodedWords(const std::string& raw, const std::string& converted, int maxColumn,

@@ -1224,9 +1224,13 @@ void TCustomAsyncSocket::TryToSend()
     }
     if (failure != 0 && FatalSendError(failure)) {
         Log(std::string("TCustomAsyncSocket Winsock Send failed - ") + WSocketErrorText(failure));
+        // A send from inside the close's own events (the handler of the last
+        // line) must not report the close a second time.
+        const bool report = !FCloseInvoked;
         FCloseInvoked = true;
         Close();
-        TriggerSessionClosed(ErrCode16(failure));
+        if (report)
+            TriggerSessionClosed(ErrCode16(failure));
         return;
     }
     if (failure != 0) {

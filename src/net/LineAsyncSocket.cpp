@@ -329,6 +329,16 @@ void TCustomLineAsyncSocket::TriggerSessionClosed(std::uint16_t errCode)
     TLower::TriggerSessionClosed(errCode);
 }
 
+void TCustomLineAsyncSocket::DiscardReceived()
+{
+    // While a line is on offer it keeps its place at the front.
+    FRcvdCnt = FOfferFull > 0 ? std::min(FRcvdCnt, FOfferFull) : 0;
+    if (FOfferFull == 0)
+        FLineLength = 0;
+    if (!FRcvdPtr.empty())
+        FRcvdPtr[static_cast<std::size_t>(FRcvdCnt)] = '\0';
+}
+
 void TCustomLineAsyncSocket::FreeBuffer()
 {
     FRcvdPtr.clear();

@@ -42,6 +42,11 @@ public:
     int ReceivedCount() override;
     void Abort() override;
 
+    // Drops every byte received after the line on offer (all of them when
+    // none is): bytes that came in the clear before TLS was switched on
+    // must not be read as if TLS had delivered them.
+    void DiscardReceived();
+
     // Bytes received and not yet read, and the length of the line on offer.
     int BufferedCount() const { return FRcvdCnt; }
     int LineLength() const { return FLineLength; }

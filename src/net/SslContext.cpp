@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/RootCertificates.h"
 
+#include <openssl/conf.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -36,6 +37,26 @@ int& LibraryCount()
 {
     static int count = 0;
     return count;
+}
+
+// The configuration file still to be read by the first Load.
+bool& ConfigDeferred()
+{
+    static bool deferred = false;
+    return deferred;
+}
+
+// What the library's own start does with its configuration: the default
+// file (or OPENSSL_CONF), its default section, a missing file ignored.
+void LoadDeferredConfig()
+{
+    if (!std::exchange(ConfigDeferred(), false))
+        return;
+    OPENSSL_load_builtin_modules();
+    constexpr unsigned long flags =
+        CONF_MFLAGS_DEFAULT_SECTION | CONF_MFLAGS_IGNORE_MISSING_FILE | CONF_MFLAGS_IGNORE_RETURN_CODES;
+    if (CONF_modules_load_file(nullptr, nullptr, flags) <= 0)
+        throw ESslLibraryException("Unable to initialise OpenSSL");
 }
 
 std::string Hex8(unsigned long value)
@@ -333,9 +354,17 @@ void TSslLibrary::Load()
         throw ESslLibraryException(refusal);
     if (OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1)
         throw ESslLibraryException("Unable to initialise OpenSSL");
+    LoadDeferredConfig();
     const std::uint32_t tick = platform::TickCount();
     RAND_seed(&tick, sizeof tick);
     ++LibraryCount();
+}
+
+void TSslLibrary::DeferConfig()
+{
+    std::lock_guard lock(LibraryLock());
+    if (OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1)
+        ConfigDeferred() = true;
 }
 
 void TSslLibrary::Unload()
@@ -595,6 +624,7 @@ void TSslContext::LoadCertificate()
 
 void TSslContext::LoadAuthorities()
 {
+    FDefaultAuthoritiesPending = false;
     if (!SslCAFile.empty() || !SslCAPath.empty()) {
         if (!SslCAFile.empty() && !platform::FileExists(SslCAFile))
             throw ESslContextException("File not found " + Quoted(SslCAFile));
@@ -619,6 +649,16 @@ void TSslContext::LoadAuthorities()
             FailWithLibraryError("Can't add certificate to context");
         return;
     }
+    // The library's default locations hold the whole system store: read
+    // once peers are verified (ApplyVerify), never for a connection that
+    // checks nothing.
+    FDefaultAuthoritiesPending = true;
+}
+
+void TSslContext::LoadDefaultAuthorities()
+{
+    if (!FDefaultAuthoritiesPending)
+        return;
     if (SSL_CTX_set_default_verify_paths(FCtx) != 1)
         FailWithLibraryError("Error loading default CA file and/or directory");
     // Where the library cannot read the system's store, its roots are added.
@@ -631,6 +671,7 @@ void TSslContext::LoadAuthorities()
         }
     }
     ERR_clear_error(); // a root met twice reads as an error
+    FDefaultAuthoritiesPending = false;
 }
 
 void TSslContext::LoadRevocations()
@@ -691,6 +732,7 @@ void TSslContext::ApplyVerify()
         SSL_CTX_set_verify_depth(FCtx, 0);
         return;
     }
+    LoadDefaultAuthorities();
     if (SSL_CTX_get_verify_mode(FCtx) != VerifyModeBits())
         SSL_CTX_set_verify(FCtx, VerifyModeBits(), SslVerifyCallback);
     SSL_CTX_set_verify_depth(FCtx, FSslVerifyDepth);

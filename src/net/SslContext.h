@@ -222,6 +222,11 @@ public:
 // socket loads it on first use and unloads it when it goes.
 class TSslLibrary {
 public:
+    // At program start: the crypto library starts without reading its
+    // configuration file, which a mail without TLS does not need (the
+    // Message-ID's digest would otherwise read it on every run). The first
+    // Load reads it then, before any TLS context exists.
+    static void DeferConfig();
     static void Load();
     static void Unload();
     static int LoadCount();
@@ -321,6 +326,7 @@ private:
     void LoadPrivateKey();
     void LoadCertificate();
     void LoadAuthorities();
+    void LoadDefaultAuthorities();
     void LoadRevocations();
     void LoadDHParams();
     void ApplyVerify();
@@ -334,6 +340,8 @@ private:
     ssl_ctx_st* FCtx = nullptr;
     bool FLibraryLoaded = false;
     bool FSslVerifyPeer = false;
+    // The default trust store is wanted and not yet read.
+    bool FDefaultAuthoritiesPending = false;
     TSslVerifyPeerModes FSslVerifyPeerModes {SslVerifyMode_PEER};
     int FSslVerifyDepth = 9;
     TSslCliSecurity FSslCliSecurity = sslCliSecIgnore;

@@ -30,8 +30,12 @@ public:
     TFile(const TFile&) = delete;
     TFile& operator=(const TFile&) = delete;
 
+    // Never waits for the other end of a named pipe: one without a writer
+    // reads as empty, one without a reader cannot be opened for writing.
     std::optional<SystemError> Open(const std::string& path, TMode mode, TFileShare share = TFileShare::DenyNone);
     bool IsOpen() const { return FHandle != NoHandle; }
+    // True when the open file is a regular file (not a pipe or a device).
+    bool IsRegularFile() const;
     // Reads up to n bytes, fewer only at the end of the file; got is what came.
     std::optional<SystemError> Read(char* buffer, std::size_t n, std::size_t& got);
     // Writes all bytes, with one system call where the system allows.

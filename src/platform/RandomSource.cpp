@@ -2,7 +2,11 @@
 
 #include "platform/System.h"
 
-#include <openssl/evp.h>
+// The one-shot MD5 of the library's low-level interface needs none of its
+// algorithm providers: a mail without TLS or authentication never starts
+// them (doing so costs more than composing a small mail).
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/md5.h>
 
 #include <cstring>
 #include <mutex>
@@ -30,9 +34,8 @@ std::array<unsigned char, 16> SeedDigest()
     if (SystemRandomBytes(input + size, 8))
         size += 8;
     std::array<unsigned char, 16> digest {};
-    unsigned int digestSize = 0;
-    if (EVP_Digest(input, size, digest.data(), &digestSize, EVP_md5(), nullptr) != 1)
-        digest.fill(0);
+    static_assert(MD5_DIGEST_LENGTH == 16);
+    MD5(input, size, digest.data());
     return digest;
 }
 

@@ -113,6 +113,7 @@ int SocketSetKeepAlive(TSocketHandle socket, bool on);
 // Keep-alive with the first probe after timeMs and probes every intervalMs.
 int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs);
 int SocketSetNoDelay(TSocketHandle socket, bool on);
+int SocketNoDelay(TSocketHandle socket, bool& on);
 // seconds: linger time; on false switches lingering off.
 int SocketSetLinger(TSocketHandle socket, bool on, int seconds);
 int SocketSendBufferSize(TSocketHandle socket, int& size);

@@ -3,6 +3,7 @@
 #include "runner/fSendEMail.h"
 
 #include "mime/Charsets.h"
+#include "mime/HtmlPlainText.h"
 #include "platform/CodePages.h"
 #include "platform/EventLoop.h"
 #include "platform/Paths.h"
@@ -140,10 +141,15 @@ void TfrmSendEMail::ConfigureClient()
         return;
     }
     c.SetContentType(Job.IsHtml ? smtp::smtpHtml : smtp::smtpPlainText);
-    if (!Job.IsHtml)
+    if (!Job.IsHtml) {
         c.PlainText = Job.MessageLines;
-    else
+    } else {
         c.HtmlText = !Job.TemplateLines.Lines().empty() ? Job.TemplateLines.Lines() : Job.MessageLines;
+        // A reader set to plain text sees this instead of an empty part. It is
+        // in the system code page, as the HTML is, so the charset choice
+        // below takes it into account.
+        c.PlainText = mime::HtmlToPlainText(c.HtmlText, platform::SystemAnsiCodePage());
+    }
     c.ConfirmReceipt = Job.WantReceipt;
     c.XMailer = std::string("PLONEMAIL Ver. ") + ProgramVersion;
     ChooseCharsets();

@@ -11,8 +11,13 @@ namespace runner {
 
 TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error)
 {
-    platform::TIniFile ini(path);
+    const platform::TIniFile ini(path);
     error = ini.LoadError();
+    return SettingsFromProfile(ini);
+}
+
+TSettings SettingsFromProfile(const platform::TIniFile& ini)
+{
     const char* sec = SettingsSection;
     TSettings s;
     s.Host = ini.ReadString(sec, "Host", s.Host);

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/IniFile.h"
 #include "platform/SystemError.h"
 
 #include <optional>
@@ -65,6 +66,8 @@ inline constexpr const char* SettingsSection = "SendMail";
 // Reads the settings; keys that are missing or malformed keep their
 // defaults. A file that cannot be read is reported through `error`.
 TSettings ReadSettingsFile(const std::string& path, std::optional<platform::SystemError>& error);
+// The same from a profile already read.
+TSettings SettingsFromProfile(const platform::TIniFile& ini);
 
 // Code page named by the CodePage setting: a code-page number or a
 // character-set name of the charset table. 0 when it cannot serve job

@@ -4,6 +4,7 @@
 #include "mime/Base64.h"
 #include "mime/ByteSet.h"
 #include "mime/Charsets.h"
+#include "mime/ContentTypes.h"
 #include "mime/FileEncoders.h"
 #include "mime/HeaderEncoding.h"
 #include "mime/TextEncoders.h"

@@ -170,8 +170,10 @@ void TCustomSslSmtpSender::StartTlsReplied()
         return;
     }
     DoDisplay("Starting SSL handshake");
-    // No reply is due now: a line that comes before TLS is up (one a third
-    // party slipped in after the 220) is shown, never taken as a reply.
+    // Whatever came in the clear after the 220 was slipped in by a third
+    // party (a server sends nothing before the client's first TLS message):
+    // it goes unread. No reply is due until TLS is up.
+    SslSocket().DiscardReceived();
     FState = smtpInternalBusy;
     try {
         StartHandshake();

@@ -68,6 +68,10 @@ net::TAsyncSocket& TCustomSmtpClient::Socket()
         // factory of the most derived class is the one called.
         FSocket = CreateSocket();
         FSocket->SetLineMode(true);
+        // A command or the end of the message must not wait for the
+        // acknowledgement of an earlier write.
+        FSocket->ComponentOptions.Include(net::wsoTcpNoDelay);
+        FSocket->SetBufSize(SendBufferSize);
         FSocket->OnSessionClosed = [this](auto&, std::uint16_t errCode) { SocketSessionClosed(errCode); };
         FSocket->AbortHook = [this] { AbortOnError(); };
         FSocket->OnLineLimitExceeded = [this](auto&, int length, bool& clearData) {

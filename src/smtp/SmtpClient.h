@@ -152,6 +152,9 @@ public:
     std::int64_t MaxMessageSize() const { return FMaxMessageSize; }
     // The owned socket, created on first use through CreateSocket.
     net::TAsyncSocket& Socket();
+    // The size of the socket's send buffers: the message lines are written
+    // in batches of half of it, each in one system write.
+    static constexpr int SendBufferSize = 32768;
 
     // Events.
     TSmtpDisplay OnDisplay;
@@ -316,7 +319,9 @@ private:
     void TransferStep();
     bool NextHeaderLine();
     bool NextBodyLine();
-    void SendDataLine(bool dotDoubled);
+    // Queues the line; false when the transfer waits for an event first.
+    bool SendDataLine(bool dotDoubled);
+    void LineQueued();
     void SocketDataSent();
     void EndOfBody();
     bool WriteStreamLine(bool dotDoubled);
@@ -330,6 +335,7 @@ private:
     int FBodyLineNumber = 0;
     bool FMoreLines = true;
     int FLastLineSize = 0;
+    int FBatchSize = 0; // bytes of the batch not yet written
     bool FLocalTransfer = false;  // Data started by CalcMsgSize or SendToFile
     // The stream transfer that awaits its next step (0: none); a queued
     // step of an earlier, aborted one is told apart by its number.

@@ -17,6 +17,10 @@ constexpr int kLineBufferSize = 2048;
 constexpr std::size_t kHeaderLineMax = kLineBufferSize - 1;
 constexpr int kBodyLineMax = kLineBufferSize - 2;
 constexpr std::size_t kFileBufferSize = 65536;
+// Lines are written to the socket in batches of at least this many bytes.
+constexpr int kTransferBatchSize = TCustomSmtpClient::SendBufferSize / 2;
+static_assert(kTransferBatchSize - 1 + kLineBufferSize + 1 <= TCustomSmtpClient::SendBufferSize,
+              "a batch and its last line fit in one send buffer");
 
 // The order in which a chain starts its pending steps; Rset is never started.
 constexpr std::array kChainOrder {
@@ -108,6 +112,7 @@ void TCustomSmtpClient::Data()
         FCalculatingSize = false;
     BuildHeader();
     FLastStep = TSmtpChainStep::Data;
+    FBatchSize = 0;
     if (toStream) {
         if (!local) {
             FRequestDoneSent = false;
@@ -132,33 +137,40 @@ void TCustomSmtpClient::Data()
 
 void TCustomSmtpClient::TransferStep()
 {
-    if (SendMode != smtpToStream && !FConnected) {
-        if (FSocket)
-            FSocket->OnDataSent = nullptr;
-        return;
-    }
-    if (NextHeaderLine()) {
-        SendDataLine(false);
-        return;
-    }
-    const bool more = NextBodyLine();
-    if (FRequestDoneSent) {
-        // The body source has ended the request itself (a file that failed,
-        // an event that aborted): nothing more may go out, above all not the
-        // "." that would complete a cut-off message.
-        if (FSocket)
-            FSocket->OnDataSent = nullptr;
-        return;
-    }
-    if (more) {
+    // Lines join the socket's buffer one after the other until a batch is
+    // full; the batch is then written and its OnDataSent resumes the loop.
+    // Few large writes instead of one per line, the wire bytes unchanged.
+    for (;;) {
+        if (SendMode != smtpToStream && !FConnected) {
+            if (FSocket)
+                FSocket->OnDataSent = nullptr;
+            return;
+        }
+        if (NextHeaderLine()) {
+            if (!SendDataLine(false))
+                return;
+            continue;
+        }
+        const bool more = NextBodyLine();
+        if (FRequestDoneSent) {
+            // The body source has ended the request itself (a file that failed,
+            // an event that aborted): nothing more may go out, above all not the
+            // "." that would complete a cut-off message.
+            if (FSocket)
+                FSocket->OnDataSent = nullptr;
+            return;
+        }
+        if (!more) {
+            EndOfBody();
+            return;
+        }
         const bool doubled = !FLine.empty() && FLine.front() == '.';
         if (doubled)
             FLine.insert(FLine.begin(), '.');
         DoDisplay("> " + FLine);
-        SendDataLine(doubled);
-        return;
+        if (!SendDataLine(doubled))
+            return;
     }
-    EndOfBody();
 }
 
 bool TCustomSmtpClient::NextHeaderLine()
@@ -193,29 +205,48 @@ bool TCustomSmtpClient::NextBodyLine()
     return FMoreLines;
 }
 
-void TCustomSmtpClient::SendDataLine(bool dotDoubled)
+bool TCustomSmtpClient::SendDataLine(bool dotDoubled)
 {
     FLastLineSize = static_cast<int>(FLine.size());
     if (SendMode != smtpToSocket) {
         if (!WriteStreamLine(dotDoubled) || SendMode == smtpToStream)
-            return;
+            return false;
     }
     net::TAsyncSocket& socket = Socket();
-    socket.OnDataSent = [this](auto&, std::uint16_t) { SocketDataSent(); };
     socket.PutDataInSendBuffer(FLine.data(), static_cast<int>(FLine.size()));
-    socket.SendText("\r\n");
+    socket.PutDataInSendBuffer("\r\n", 2);
     FLastLineSize += 2;
+    FBatchSize += FLastLineSize;
+    if (FBatchSize < kTransferBatchSize) {
+        // The line waits in the buffer for the rest of its batch, or for
+        // the final "." that goes out with it.
+        LineQueued();
+        return true;
+    }
+    FBatchSize = 0;
+    socket.OnDataSent = [this](auto&, std::uint16_t) { SocketDataSent(); };
+    socket.Send(nullptr, 0);
+    return false;
+}
+
+void TCustomSmtpClient::LineQueued()
+{
+    DoMessageDataSent(FLastLineSize);
+    FState = smtpInternalReady;
 }
 
 void TCustomSmtpClient::SocketDataSent()
 {
-    DoMessageDataSent(FLastLineSize);
-    FState = smtpInternalReady;
+    if (FSocket)
+        FSocket->OnDataSent = nullptr;
+    LineQueued();
     TransferStep();
 }
 
 void TCustomSmtpClient::EndOfBody()
 {
+    // What is left of the last batch goes out with the ".".
+    FBatchSize = 0;
     if (FSocket)
         FSocket->OnDataSent = nullptr;
     const TSmtpSendMode mode = SendMode; // a size calculation restores it

@@ -1,4 +1,4 @@
-"""Shared fixtures: the program under test, copied into a fresh folder so
+"""Shared fixtures: the program under test, linked into a fresh folder so
 that its settings and log files land beside it, as in an installation."""
 import os
 import shutil
@@ -17,6 +17,33 @@ WINDOWS = BIN.endswith(".exe")
 def command(program, *args):
     return [*EMULATOR, program, *args]
 
+# The locale the program runs in unless a test sets one on purpose: log
+# dates and converted texts must not depend on the caller's.
+LOCALE = "C.UTF-8"
+LOCALE_VARS = ("LC_ALL", "LC_CTYPE", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES", "LANG", "LANGUAGE")
+
+
+def program_env(env=None):
+    """The environment of a run: the caller's (or the test's) with the
+    locale pinned, unless the test's own environment chooses a locale."""
+    if env is not None and any(env.get(k) != os.environ.get(k) for k in LOCALE_VARS):
+        return env
+    pinned = {k: v for k, v in (os.environ if env is None else env).items() if k not in LOCALE_VARS}
+    pinned["LC_ALL"] = LOCALE
+    return pinned
+
+
+def install(folder, source=BIN):
+    """The program in a folder of its own. A hard link costs nothing and the
+    program still finds its folder by the path it was started with; a copy
+    only where no link can be made (another file system)."""
+    path = os.path.join(folder, "plonemail.exe" if WINDOWS else "plonemail")
+    try:
+        os.link(source, path)
+    except OSError:
+        shutil.copy2(source, path)
+    return path
+
 
 def scrambled(value):
     """The value in the form the settings file stores for Password and the
@@ -28,8 +55,7 @@ def scrambled(value):
 class Program:
     def __init__(self, folder):
         self.dir = folder
-        self.path = os.path.join(folder, "plonemail.exe" if WINDOWS else "plonemail")
-        shutil.copy2(BIN, self.path)
+        self.path = install(folder)
 
     def file(self, name):
         return os.path.join(self.dir, name)
@@ -53,9 +79,10 @@ class Program:
         lines = ["[SendMail]"] + [f"{k}={v}" for k, v in keys.items()]
         return self.write("plonEmail.dat", "\r\n".join(lines) + "\r\n")
 
-    def run(self, *args, timeout=60, env=None, stdin=subprocess.DEVNULL):
-        return subprocess.run(command(self.path, *args), cwd=self.dir, capture_output=True,
-                              timeout=timeout, env=env, stdin=stdin)
+    def run(self, *args, timeout=60, env=None, stdin=subprocess.DEVNULL, cwd=None):
+        """Runs the program, by default in its own folder."""
+        return subprocess.run(command(self.path, *args), cwd=cwd or self.dir, capture_output=True,
+                              timeout=timeout, env=program_env(env), stdin=stdin)
 
 
 @pytest.fixture

@@ -15,6 +15,11 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING
 
 
+# A host name with a label longer than DNS allows: every lookup fails at
+# once, without asking a name server the test does not control.
+UNRESOLVABLE_HOST = "x" * 64 + ".invalid"
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -30,9 +35,10 @@ class Received:
 
 
 class _Handler:
-    def __init__(self, refuse_rcpt=(), stall=None):
+    def __init__(self, refuse_rcpt=(), stall=None, refuse_data=None):
         self.received = []
         self.refuse_rcpt = set(refuse_rcpt)
+        self.refuse_data = refuse_data
         self.stall = {command: set(numbers) for command, numbers in (stall or {}).items()}
         self.counts = {}
 
@@ -53,17 +59,23 @@ class _Handler:
 
     async def handle_DATA(self, server, session, envelope):
         await self._maybe_stall("DATA")
-        self.received.append(Received(envelope))
+        mail = Received(envelope)
+        refusal = self.refuse_data and self.refuse_data(mail)
+        if refusal:
+            return refusal
+        self.received.append(mail)
         return "250 Message accepted for delivery"
 
 
 class RecordingServer:
     """refuse_rcpt: addresses refused with 550; stall: for "HELO" or "DATA"
     the numbers of those commands (counted over all sessions, from 1) left
-    unanswered (for DATA: the end of the message)."""
+    unanswered (for DATA: the end of the message); refuse_data: sees each
+    mail at the end of its data and returns the reply that refuses it, or
+    None to accept it."""
 
-    def __init__(self, refuse_rcpt=(), stall=None):
-        self.handler = _Handler(refuse_rcpt, stall)
+    def __init__(self, refuse_rcpt=(), stall=None, refuse_data=None):
+        self.handler = _Handler(refuse_rcpt, stall, refuse_data)
         self.port = free_port()
         self.controller = Controller(self.handler, hostname="127.0.0.1", port=self.port)
 

@@ -81,6 +81,10 @@ def test_html_part_is_labelled_with_its_real_charset(prog, encoding):
     assert len(html) == 1
     assert text_of(html[0]).rstrip("\n").split("\n") == [
         "<html><body>", f"<p>Grüße, {case['to']}!</p>", f"<p>{case['body']}</p>", "</body></html>"]
+    # The plain-text rendering beside it is converted from the same code page.
+    plain = [p for p in msg.walk() if p.get_content_type() == "text/plain"]
+    assert len(plain) == 1
+    assert text_of(plain[0]).rstrip("\n").split("\n") == [f"Grüße, {case['to']}!", "", case["body"]]
 
 
 # Code pages whose decoder holds a base letter back for a combining mark that
@@ -106,4 +110,26 @@ def test_texts_ending_in_a_letter_arrive_whole(prog, codepage):
     msg = server.received[0].message
     assert msg["Subject"] == subject
     assert [a.display_name for a in msg["From"].addresses] == [name]
+    assert text_of(msg).rstrip("\n") == body
+
+
+# The text part is labelled iso-8859-1 when every letter of the mail fits
+# it, headers included, and utf-8 otherwise.
+@pytest.mark.parametrize("subject, body, charset", [
+    pytest.param("Report", "All done.", "iso-8859-1", id="ASCII"),
+    pytest.param("Café", "Crème brûlée für Ärzte", "iso-8859-1", id="Latin-1"),
+    pytest.param("Report", "Price: 5 €", "utf-8", id="euro in the body"),
+    pytest.param("5 € off", "Crème brûlée", "utf-8", id="euro in the subject"),
+])
+def test_text_part_charset_label(prog, subject, body, charset):
+    with RecordingServer() as server:
+        prog.settings(Host="127.0.0.1", Port=server.port, Timeout=10)
+        prog.write("job.txt", job('<FROM EMAIL="a@example.org">', '<TO EMAIL="b@example.org">',
+                                  f'<SUBJECT CONTENT="{subject}">', f'<MESSAGE CONTENT="{body}">'))
+        r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == 0, r.stderr
+    msg = server.received[0].message
+    assert msg.get_content_type() == "text/plain"
+    assert msg.get_content_charset() == charset
+    assert msg["Subject"] == subject
     assert text_of(msg).rstrip("\n") == body

@@ -6,7 +6,7 @@ import time
 import pytest
 
 from mailjobs import SENT, echo, failure_lines, job, log_file_texts
-from smtpservers import RecordingServer, ScriptedServer, free_port
+from smtpservers import UNRESOLVABLE_HOST, RecordingServer, ScriptedServer, free_port
 
 JOB = job(
     '<FROM NAME="Backup Server" EMAIL="backup@example.org">',
@@ -58,10 +58,10 @@ def test_refused_connection_ends_at_step_0(prog):
 
 
 def test_unknown_host_ends_at_step_0_with_a_lookup_error(prog):
-    r = run_job(prog, "no-such-host.invalid", 25)
+    r = run_job(prog, UNRESOLVABLE_HOST, 25)
     texts = log_file_texts(prog)
     assert_failed(r, texts)
-    assert "Host: no-such-host.invalid" in texts
+    assert f"Host: {UNRESOLVABLE_HOST}" in texts
     step = failure_lines(texts)[0]
     assert step.startswith("Error sending Email, Step: 0 Error: ")
     assert 11001 <= int(step.rsplit(" ", 1)[1]) <= 11004

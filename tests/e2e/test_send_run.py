@@ -1,10 +1,10 @@
 """A job script delivered end to end: envelope, parsed message, process log
 and log file, job-script deletion, missing attachments, server override."""
 import os
-import shutil
 
 import pytest
 
+from examplejobs import deliver_example
 from mailjobs import (SENT, VERSION_LINE, assert_texts, dialogue, echo, job, log_file_texts,
                       png, stat_texts, text_of)
 from smtpservers import RecordingServer, free_port
@@ -104,6 +104,24 @@ def test_job_script_is_kept_when_the_run_is_refused_before_sending(prog, setting
     assert server.received == []
     assert log_file_texts(prog)[-len(last_lines):] == last_lines
     assert os.path.lexists(prog.file("job.txt"))
+
+
+# The settings' From is the envelope sender whatever the job says, and the
+# header's address when the job gives none.
+@pytest.mark.parametrize("from_tag, header", [
+    pytest.param(None, [("", "desk@example.org")], id="no FROM"),
+    pytest.param('<FROM NAME="Help Desk">', [("Help Desk", "desk@example.org")], id="FROM NAME"),
+    pytest.param('<FROM NAME="Help Desk" EMAIL="job@example.org">', [("Help Desk", "job@example.org")],
+                 id="FROM NAME EMAIL"),
+])
+def test_settings_from_is_the_sender(prog, from_tag, header):
+    lines = ['<TO EMAIL="ann@example.org">', '<SUBJECT CONTENT="Hello">', '<MESSAGE CONTENT="Hi">']
+    with RecordingServer() as server:
+        r = send(prog, server, job(*([from_tag] if from_tag else []), *lines), From="desk@example.org")
+    assert r.returncode == 0, r.stderr
+    mail = server.received[0]
+    assert mail.mail_from == "desk@example.org"
+    assert addresses(mail.message["From"]) == header
 
 
 def test_cfgemail_override_is_checked_with_the_settings(prog):
@@ -230,9 +248,6 @@ def test_html_job_with_template_block_images_and_attachment(prog):
     assert attachment.get_payload(decode=True) == terms
 
 
-EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../examples")
-
-
 @pytest.mark.parametrize("name, recipients, files, body_type, texts", [
     ("plain.job",
      ["ann@example.org", "ops@example.org", "night@example.org", "boss@example.org"],
@@ -243,14 +258,7 @@ EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../examp
      ["Dear Ann,", "Green tea, 100 g", "Lemon cake", "Orange jam, 250 g", "Valid until Sunday."]),
 ])
 def test_example_jobs_are_delivered(prog, name, recipients, files, body_type, texts):
-    for f in os.listdir(EXAMPLES):
-        if f != "plonEmail.dat":
-            shutil.copy(os.path.join(EXAMPLES, f), prog.dir)
-    with RecordingServer() as server:
-        prog.settings(Host="127.0.0.1", Port=server.port, Timeout=10)
-        r = prog.run(name, "/NOERROR")
-    assert r.returncode == 0, r.stderr
-    mail = server.received[0]
+    mail = deliver_example(prog, name)
     assert mail.rcpt_tos == recipients
     parts = list(mail.message.walk())
     assert [p.get_filename() for p in parts if p.get_filename()] == files

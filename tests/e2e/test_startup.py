@@ -6,7 +6,7 @@ import subprocess
 import pytest
 
 from conftest import SCRAMBLE_BIN, WINDOWS, command
-from mailjobs import job, log_file_texts
+from mailjobs import job, log_file_texts, log_texts
 from smtpservers import RecordingServer
 
 LINE = re.compile(r"^\[\d\d/[A-Za-z]{3}/\d\d \d\d:\d\d:\d\d\] ")
@@ -129,3 +129,50 @@ def test_code_page_that_cannot_hold_a_job_script_is_refused(prog, value, reason)
     assert r.returncode == 2, r.stderr
     assert server.received == []
     assert log_file_texts(prog)[-1] == f"Invalid setting CodePage={value} ({reason})"
+
+
+def test_unreadable_settings_file_ends_the_run_with_exit_2(prog):
+    os.symlink("/proc/self/mem", prog.file("plonEmail.dat"))  # opens, and every read fails
+    prog.write("job.txt", job('<TO EMAIL="b@example.org">'))
+    r = prog.run("job.txt", "/NOERROR")
+    assert r.returncode == 2
+    assert r.stderr.decode().strip() == f"Cannot read settings file {prog.file('plonEmail.dat')}: Input/output error"
+    assert os.path.exists(prog.file("job.txt"))
+
+
+# Each case: switches, the settings file it reads (relative to the program's
+# folder "prog/" or the current one "cwd/"), and where its log line lands.
+@pytest.mark.parametrize("args, settings, log", [
+    pytest.param((), "prog/plonEmail.dat", "prog/plonemail.log", id="defaults"),
+    pytest.param(("/LOG", "named.log"), "prog/plonEmail.dat", "prog/named.log", id="LOG name"),
+    pytest.param(("/LOG", "logs/x.log"), "prog/plonEmail.dat", "cwd/logs/x.log", id="LOG path"),
+    pytest.param(("/CFG", "alt"), "prog/alt.dat", "prog/plonemail.log", id="CFG name"),
+    pytest.param(("/CFG", "conf/alt.dat"), "cwd/conf/alt.dat", "prog/plonemail.log", id="CFG path found"),
+    pytest.param(("/CFG", "etc/alt.dat"), "prog/etc/alt.dat", "prog/plonemail.log", id="CFG path not found"),
+])
+def test_files_beside_the_program_when_started_from_elsewhere(prog, tmp_path_factory, args, settings, log):
+    cwd = str(tmp_path_factory.mktemp("cwd"))
+    folders = {"prog": prog.dir, "cwd": cwd}
+
+    def path(name):
+        folder, rest = name.split("/", 1)
+        return os.path.join(folders[folder], rest)
+
+    for sub in ("cwd/logs", "cwd/conf", "prog/etc"):
+        os.makedirs(path(sub), exist_ok=True)
+    with open(path(settings), "w") as f:
+        f.write("[SendMail]\nSaveLog=1\nAuth=9\n")  # refused at once, after one log line
+    r = prog.run("job.txt", "/NOERROR", *args, cwd=cwd)
+    assert r.returncode == 2, r.stderr
+    with open(path(log), "rb") as f:
+        assert log_texts(f.read()) == ["Invalid setting Auth=9 (allowed: 0 to 8)"]
+    logs = [os.path.join(root, f) for top in (prog.dir, cwd) for root, _, files in os.walk(top)
+            for f in files if f.endswith(".log")]
+    assert logs == [path(log)]
+
+
+def test_no_argument_creates_the_settings_beside_the_program(prog, tmp_path_factory):
+    cwd = str(tmp_path_factory.mktemp("cwd"))
+    assert prog.run(cwd=cwd).returncode == 0
+    assert os.path.exists(prog.file("plonEmail.dat"))
+    assert os.listdir(cwd) == []

@@ -58,15 +58,24 @@ TFile::~TFile()
     Close();
 }
 
-// No mandatory sharing here: every mode opens alike.
+// No mandatory sharing here: every mode opens alike. Opening without delay
+// skips the wait for the other end of a named pipe; then reads and writes
+// block as usual.
 std::optional<SystemError> TFile::Open(const std::string& path, TMode mode, TFileShare)
 {
     Close();
-    const int fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), OpenFlags(mode) | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return SystemErrorFromErrno(errno);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FHandle = fd;
     return std::nullopt;
+}
+
+bool TFile::IsRegularFile() const
+{
+    struct stat st {};
+    return ::fstat(static_cast<int>(FHandle), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::optional<SystemError> TFile::Read(char* buffer, std::size_t n, std::size_t& got)

@@ -279,6 +279,14 @@ int SocketSetNoDelay(TSocketHandle socket, bool on)
     return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
 }
 
+int SocketNoDelay(TSocketHandle socket, bool& on)
+{
+    int value = 0;
+    const int err = GetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, value);
+    on = value != 0;
+    return err;
+}
+
 int SocketSetLinger(TSocketHandle socket, bool on, int seconds)
 {
     linger value {};

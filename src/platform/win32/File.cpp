@@ -106,13 +106,18 @@ std::optional<SystemError> TFile::Open(const std::string& path, TMode mode, TFil
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return LastWin32Error();
-    if (mode == TMode::Read && GetFileType(h) != FILE_TYPE_DISK) {
-        // A pipe or a device would block or never end.
+    if (mode == TMode::Read && GetFileType(h) == FILE_TYPE_CHAR) {
+        // The console or a port would wait for input or never end.
         CloseHandle(h);
         return SystemErrorFromWin32(ERROR_INVALID_PARAMETER);
     }
     FHandle = reinterpret_cast<std::intptr_t>(h);
     return std::nullopt;
+}
+
+bool TFile::IsRegularFile() const
+{
+    return GetFileType(Raw(FHandle)) == FILE_TYPE_DISK;
 }
 
 std::optional<SystemError> TFile::Read(char* buffer, std::size_t n, std::size_t& got)

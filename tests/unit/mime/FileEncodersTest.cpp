@@ -1,14 +1,15 @@
 #include "mime/FileEncoders.h"
 
+#include "MimeChecks.h"
 #include "mime/Base64.h"
 #include "mime/MimeException.h"
-#include "QpDecode.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -105,7 +106,7 @@ TEST(FileQuotedPrintable, Lines)
             EXPECT_EQ(line.back(), '=');
         }
     }
-    EXPECT_EQ(DecodeQp(p.Lines), data);
+    EXPECT_EQ(mimecheck::DecodeQuotedPrintableLines(p.Lines), data);
 }
 
 TEST(FileText, Lines)
@@ -175,6 +176,26 @@ TEST(FileStreams, RealFileAndMissingFile)
     } catch (const EMimeException& e) {
         EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
     }
+}
+
+// Pipes and devices could block the run or never end: only regular files
+// are read.
+TEST(FileStreams, OnlyRegularFiles)
+{
+    char dir[] = "/tmp/plonemail-mime-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
+        try {
+            OpenBufferedFile(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const EMimeException& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + path + "\": not a regular file");
+        }
+    }
+    unlink(fifo.c_str());
+    rmdir(dir);
 }
 
 } // namespace

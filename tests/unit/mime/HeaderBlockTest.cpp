@@ -177,9 +177,13 @@ TEST(XMailer, VersionMarkerInAnyCase)
 
 TEST(CharSetSetting, NormalisesOrFallsBackToTheSystemCharset)
 {
+    // An empty name is the system's charset: UTF-8 in the C locale the test
+    // program runs in.
     const TCharsetChoice system = ResolveCharset("");
     EXPECT_TRUE(system.Supported);
-    EXPECT_EQ(system.CodePage, AnsiCodePage());
+    EXPECT_EQ(system.Name, "utf-8");
+    EXPECT_EQ(system.CodePage, 65001u);
+    EXPECT_TRUE(system.MultiByte);
 
     THeaderFields fields;
     fields.SetCharSet("  ISO-8859-1 ");

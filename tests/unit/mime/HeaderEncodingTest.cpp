@@ -239,19 +239,5 @@ TEST(Folding, OnlyWhereTheValueReadBackStaysTheSame)
     }
 }
 
-TEST(ContentType, FromFileName)
-{
-    const std::pair<const char*, const char*> cases[] = {
-        {"page.htm", "text/html"},   {"PAGE.HTM", "text/html"},     {"a.html", "text/html"},
-        {"x.gif", "image/gif"},      {"x.bmp", "image/bmp"},        {"x.JPG", "image/jpeg"},
-        {"x.jpeg", "image/jpeg"},    {"notes.txt", "text/plain"},   {"pic.PNG", "application/octet-stream"},
-        {"doc.pdf", "application/octet-stream"}, {"README", "application/octet-stream"},
-        {"dir.txt/README", "application/octet-stream"}, {"", "application/octet-stream"},
-        {"archive.tar.gif", "image/gif"},
-    };
-    for (const auto& [name, type] : cases)
-        EXPECT_EQ(ContentTypeFromFileName(name), type) << name;
-}
-
 } // namespace
 } // namespace mime

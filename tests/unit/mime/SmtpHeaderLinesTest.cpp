@@ -79,6 +79,14 @@ TEST(SmtpHeaderLines, LineBreaksInValuesNeverStartAHeaderLine)
     lines.AddAddrHdr("To: ", "\"a\r\nb\" <a@x.org>, c@x.org\nBcc: evil@x.org");
     EXPECT_EQ(lines.Lines(), (TLines{"Subject: Hi Bcc: evil@x.org", "Subject: Folded\tgoes on", "Subject: Bare LF",
                                      "To: \"a b\" <a@x.org>,c@x.org,\"Bcc:\" <evil@x.org>"}));
+
+    // Text from a code page in which another byte is the line feed (EBCDIC:
+    // "Hi", 0x25, "Bcc").
+    TSmtpHeaderLines ebcdic = Latin1Lines(false);
+    ebcdic.SetConvertToCharset(true);
+    ebcdic.SetSourceCodePage(37);
+    ebcdic.AddHdr("Subject: ", "\xC8\x89\x25\xC2\x83\x83");
+    EXPECT_EQ(ebcdic.Lines(), (TLines{"Subject: Hi Bcc"}));
 }
 
 TEST(SmtpHeaderLines, LongSubjectIsFoldedOnlyWithFoldHeaders)

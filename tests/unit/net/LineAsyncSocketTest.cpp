@@ -245,6 +245,23 @@ TEST_F(LineModeTest, CloseFromTheHandlerOffersNoLineTwice)
     }
 }
 
+// The handler of the last line sends (as a client answers a reply), and the
+// send fails on the reset connection: the close is still reported once, and
+// the line is not offered again.
+TEST_F(LineModeTest, FailedSendInTheLastLineHandlerReportsOneClose)
+{
+    Socket.OnDataAvailable = [this](TCustomAsyncSocket& s, std::uint16_t) {
+        Lines.push_back(s.ReceiveText());
+        s.SendText("next command\r\n");
+    };
+    Server.Send("354 go ahead").Pause(50).Reset();
+    Open();
+    ASSERT_TRUE(RunUntil([&] { return Closed > 0; }));
+    RunFor(30);
+    EXPECT_EQ(Lines, (TLines {"354 go ahead"}));
+    EXPECT_EQ(Closed, 1);
+}
+
 TEST_F(LineModeTest, AbortDropsTheUnfinishedLine)
 {
     Server.Send("partial").WaitSignal(1);

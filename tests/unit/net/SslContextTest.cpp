@@ -1,7 +1,11 @@
 #include "net/SslContext.h"
 
+#include "../TlsTestServer.h"
+
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
+
+#include <cstdlib>
 
 #include <functional>
 #include <ostream>
@@ -71,6 +75,34 @@ TEST(SslContext, VerifySettingsApplyToALiveContext)
     EXPECT_EQ(SSL_CTX_get_verify_depth(context.Handle()), 3);
     context.SetSslVerifyPeer(false);
     EXPECT_EQ(SSL_CTX_get_verify_mode(context.Handle()), SSL_VERIFY_NONE);
+}
+
+// The system's trust store is read when peers are verified, once, and not
+// for a connection that checks nothing.
+TEST(SslContext, DefaultTrustStoreIsReadForVerificationOnly)
+{
+    // The default locations, as the library finds them: a one-certificate
+    // file and no directory.
+    ::setenv("SSL_CERT_FILE", tlstest::TTestCertificate::Instance().PemFile().c_str(), 1);
+    ::setenv("SSL_CERT_DIR", "/nonexistent", 1);
+    const auto trusted = [](const TSslContext& c) {
+        return sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(c.Handle())));
+    };
+    TSslContext quiet;
+    quiet.InitContext();
+    EXPECT_EQ(trusted(quiet), 0);
+    quiet.SetSslVerifyPeer(true);
+    EXPECT_EQ(trusted(quiet), 1);
+    quiet.SetSslVerifyPeer(false);
+    quiet.SetSslVerifyPeer(true);
+    EXPECT_EQ(trusted(quiet), 1);
+
+    TSslContext verifying;
+    verifying.SetSslVerifyPeer(true);
+    verifying.InitContext();
+    EXPECT_EQ(trusted(verifying), 1);
+    ::unsetenv("SSL_CERT_FILE");
+    ::unsetenv("SSL_CERT_DIR");
 }
 
 struct TPresetCase {

@@ -29,14 +29,28 @@ TEST(Settings, DefaultsForMissingKeys)
 
 TEST(Settings, TimeLimitsAreNeverOff)
 {
+    // A value below 1 second, or none that reads as a number, gives the default.
+    const struct {
+        const char* Text;
+        long Timeout, DataTimeout;
+    } cases[] = {
+        {"Timeout=5\nDataTimeout=900", 5, 900},
+        {"Timeout=1\nDataTimeout=1", 1, 1},
+        {"Timeout=0x10", 16, 600},
+        {"Timeout=0\nDataTimeout=-1", 60, 600},
+        {"Timeout=-30\nDataTimeout=0", 60, 600},
+        {"Timeout=\nDataTimeout=", 60, 600},
+        {"Timeout=soon\nDataTimeout=10 minutes", 60, 600},
+        {"Timeout=99999999999", 60, 600},
+    };
     TTempDir dir;
-    std::optional<platform::SystemError> err;
-    auto s = ReadSettingsFile(dir.Write("t.dat", "[SendMail]\nTimeout=5\nDataTimeout=900\n"), err);
-    EXPECT_EQ(s.Timeout, 5);
-    EXPECT_EQ(s.DataTimeout, 900);
-    s = ReadSettingsFile(dir.Write("t.dat", "[SendMail]\nTimeout=0\nDataTimeout=-1\n"), err);
-    EXPECT_EQ(s.Timeout, 60);
-    EXPECT_EQ(s.DataTimeout, 600);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        std::optional<platform::SystemError> err;
+        auto s = ReadSettingsFile(dir.Write("t.dat", std::string("[SendMail]\n") + c.Text + "\n"), err);
+        EXPECT_EQ(s.Timeout, c.Timeout);
+        EXPECT_EQ(s.DataTimeout, c.DataTimeout);
+    }
 }
 
 TEST(Settings, ValuesAsWritten)

@@ -133,7 +133,7 @@ TEST_F(ComposerClientTest, HtmlWithTwoImagesAndOneFileToFileAndToServer)
         "0.1.1.2|text/html|defects=0|cte=quoted-printable|disp=None|name=None|cid=None|fid=None|len=58",
         "0.1.2|image/gif|defects=0|cte=base64|disp=inline|name=one.gif|cid=<IMAGE1>|fid=None|len=3000",
         "0.1.3|image/jpeg|defects=0|cte=base64|disp=inline|name=two.jpg|cid=<IMAGE2>|fid=None|len=57",
-        "0.2|application/octet-stream|defects=0|cte=base64|disp=attachment|name=report.pdf|cid=None|fid=<FILE1>|len=10000",
+        "0.2|application/pdf|defects=0|cte=base64|disp=attachment|name=report.pdf|cid=None|fid=<FILE1>|len=10000",
     };
     auto check = [&](const THtmlSmtpSender& sender, const TMessage& m, const char* how) {
         SCOPED_TRACE(how);
@@ -217,7 +217,7 @@ TEST_F(ComposerClientTest, UnsupportedCharsetsFallBackToTheSystemCharsetAndRaise
         {"HtmlCharSet", [](THtmlSmtpSender& c, const std::string& v) { c.SetHtmlCharSet(v); },
          [](const THtmlSmtpSender& c) { return c.HtmlCharSet(); }, "text/html"},
     };
-    const std::string system = mime::ResolveCharset("").Name;
+    const std::string system = "utf-8";  // the C locale's, which the test program runs in
     for (const TSetter& setter : setters) {
         SCOPED_TRACE(setter.Name);
         TSslHtmlSmtpSender sender;
@@ -251,14 +251,34 @@ enum class TFault { Deleted, BeforeOpenAbort, AfterOpenAbort };
 
 using TFailureCase = std::tuple<bool /*html*/, TOutput, TFault>;
 
+// Test names and values are printed with the case's words, not its bytes.
+const char* OutputName(TOutput output)
+{
+    return output == TOutput::File ? "ToFile" : "ToServer";
+}
+
+const char* FaultName(TFault fault)
+{
+    static const char* const faults[] = {"Deleted", "BeforeOpenAbort", "AfterOpenAbort"};
+    return faults[static_cast<int>(fault)];
+}
+
+void PrintTo(TOutput output, std::ostream* os)
+{
+    *os << OutputName(output);
+}
+
+void PrintTo(TFault fault, std::ostream* os)
+{
+    *os << FaultName(fault);
+}
+
 class ComposerFailureTest : public ComposerClientTest, public ::testing::WithParamInterface<TFailureCase> {};
 
 std::string FailureCaseName(const ::testing::TestParamInfo<TFailureCase>& info)
 {
     const auto [html, output, fault] = info.param;
-    static const char* const faults[] = {"Deleted", "BeforeOpenAbort", "AfterOpenAbort"};
-    return std::string(html ? "Html" : "Plain") + (output == TOutput::File ? "ToFile" : "ToServer") +
-           faults[static_cast<int>(fault)];
+    return std::string(html ? "Html" : "Plain") + OutputName(output) + FaultName(fault);
 }
 
 // The second item fails after the first has gone out whole: what was sent
@@ -269,7 +289,9 @@ TEST_P(ComposerFailureTest, TheRequestFailsAndNoMessageIsCompleted)
     Client.SetContentType(html ? smtpHtml : smtpPlainText);
     Client.PlainText = {"text"};
     Client.HtmlText = {"<p>text</p>"};
-    const std::string kept = Dir.Write("kept.gif", BinaryBytes(5000, 7));
+    // The first item is larger than a batch of message lines, so that part
+    // of the message has left before the second one fails.
+    const std::string kept = Dir.Write("kept.gif", BinaryBytes(3 * TCustomSmtpClient::SendBufferSize, 7));
     const std::string gone = Dir.Write("gone.bin", BinaryBytes(5000, 8));
     if (html) {
         Client.SetEmailImages({kept});

@@ -150,7 +150,7 @@ TEST_F(HtmlComposerTest, TwoImagesAndOneFile)
                                                "--" + middle + "--",
                                                "",
                                                "--" + outer,
-                                               "Content-Type: application/octet-stream;",
+                                               "Content-Type: application/pdf;",
                                                "\tname=\"report.pdf\"",
                                                "Content-Transfer-Encoding: base64",
                                                "Content-Disposition: attachment;",
@@ -214,7 +214,7 @@ TEST_F(HtmlComposerTest, PngImageWithCidSuffix)
     Content.EmailImages = {Dir.Write("logo.PNG", png)};
     Content.HtmlImageCidSuffix = "@mail.example";
     const TMessage m = Compose();
-    EXPECT_NE(m.Text.find("Content-Type: application/octet-stream;\r\n\tname=\"logo.PNG\"\r\n"
+    EXPECT_NE(m.Text.find("Content-Type: image/png;\r\n\tname=\"logo.PNG\"\r\n"
                           "Content-Transfer-Encoding: base64\r\n"
                           "Content-Disposition: inline;\r\n\tfilename=\"logo.PNG\"\r\n"
                           "Content-ID: <IMAGE1@mail.example>\r\n\r\n"),

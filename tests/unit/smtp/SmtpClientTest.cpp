@@ -205,6 +205,11 @@ struct TRcptCase {
     std::uint16_t Result;
 };
 
+void PrintTo(const TRcptCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
 class SmtpRcptToTest : public SmtpClientTest, public ::testing::WithParamInterface<TRcptCase> {};
 
 TEST_P(SmtpRcptToTest, SecondOfThreeRefused)

@@ -48,6 +48,15 @@ struct TSslClient {
                                      [&](const std::string& line) { return line.starts_with(prefix); });
         return it - Events.Display.begin();
     }
+    // Opens with STARTTLS against a server whose second EHLO reply offers SIZE 5000.
+    void OpenExplicit(const std::string& port)
+    {
+        Client.Port = port;
+        Client.SslType = smtpTlsExplicit;
+        ASSERT_EQ(Run([&] { Client.Open(); }), (TDone {smtpOpen, 0}));
+        EXPECT_TRUE(Client.SslActive());
+        EXPECT_EQ(Client.MaxMessageSize(), 5000);
+    }
 };
 
 } // namespace
@@ -160,16 +169,39 @@ TEST(SslSmtpSender, OpenWithStartTls)
         .Close(true);
     server.Start();
     TSslClient s;
-    s.Client.Port = server.Port();
-    s.Client.SslType = smtpTlsExplicit;
-    ASSERT_EQ(s.Run([&] { s.Client.Open(); }), (TDone {smtpOpen, 0}));
-    EXPECT_TRUE(s.Client.SslActive());
-    EXPECT_EQ(s.Client.MaxMessageSize(), 5000);
+    s.OpenExplicit(server.Port());
+    if (HasFatalFailure())
+        return;
     EXPECT_LT(s.DisplayIndex("Starting SSL handshake"), s.DisplayIndex("SSL Connected OK with TLSv1."));
     EXPECT_EQ(s.Run([&] { s.Client.Quit(); }), (TDone {smtpQuit, 0}));
     ASSERT_TRUE(RunUntil([&] { return server.Done(); }));
     EXPECT_EQ(server.Lines(), (TLines {"EHLO tester", "STARTTLS", "EHLO tester", "QUIT"}));
     EXPECT_EQ(server.ServerName(), "") << "no server name for an address";
+}
+
+// Lines slipped in after the STARTTLS reply, in the clear, are never read:
+// the handshake goes on and only what comes over TLS counts.
+TEST(SslSmtpSender, CleartextAfterTheStartTlsReplyIsNotRead)
+{
+    TTlsTestServer server(0, false);
+    server.SendPlain("220 mail.example ESMTP\r\n")
+        .ReadLine()
+        .SendPlain("250-mail.example\r\n250 STARTTLS\r\n")
+        .ReadLine()
+        .SendPlain("220 2.0.0 Ready to start TLS\r\n250-injected\r\n554 injected\r\nand a rest")
+        .AcceptTls()
+        .ReadLine()
+        .Send("250-mail.example\r\n250 SIZE 5000\r\n")
+        .WaitSignal(1);
+    server.Start();
+    TSslClient s;
+    s.OpenExplicit(server.Port());
+    if (HasFatalFailure())
+        return;
+    for (const std::string& line : s.Events.Responses)
+        EXPECT_EQ(line.find("injected"), std::string::npos) << line;
+    EXPECT_FALSE(s.Displayed("< and a rest"));
+    server.Signal(1);
 }
 
 // Implicit TLS: the greeting is read only after the handshake; STARTTLS on

@@ -4,13 +4,15 @@
 
 #include "ClientHarness.h"
 #include "ScriptedServer.h"
+#include "mime/HeaderBlock.h"
 #include "platform/Files.h"
+#include "platform/Sockets.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -29,6 +31,21 @@ using TLines = std::vector<std::string>;
 std::string TempPath(const std::string& name)
 {
     return testing::TempDir() + "transfer_" + std::to_string(::getpid()) + "_" + name;
+}
+
+// The Date values of every second from `from` to now, in the local zone.
+std::vector<std::string> HeaderDatesSince(std::time_t from)
+{
+    std::vector<std::string> dates;
+    for (std::time_t t = from; t <= std::time(nullptr); ++t) {
+        std::tm tm {};
+        localtime_r(&t, &tm);
+        platform::TSystemTime st;
+        st.Year = tm.tm_year + 1900, st.Month = tm.tm_mon + 1, st.Day = tm.tm_mday, st.DayOfWeek = tm.tm_wday;
+        st.Hour = tm.tm_hour, st.Minute = tm.tm_min, st.Second = tm.tm_sec;
+        dates.push_back(mime::FormatHeaderDate(st, static_cast<int>(-tm.tm_gmtoff / 60)));
+    }
+    return dates;
 }
 
 std::string ReadFile(const std::string& path)
@@ -188,7 +205,8 @@ TEST_F(TransferTest, BodyLinesAreDotDoubledAndCutHeaderLinesAreNot)
     for (std::size_t i = 0; i + 1 < expected.size(); ++i)
         sizes.push_back(static_cast<int>(expected[i].size()) + 2);
     EXPECT_EQ(SentSizes, sizes);
-    // Every body line is asked for only after the previous line has drained.
+    // Every body line is asked for only after the previous one has been
+    // handed to the socket.
     ASSERT_EQ(GetDataCalls.size(), Body.size() + 1);
     for (std::size_t i = 0; i < GetDataCalls.size(); ++i) {
         EXPECT_EQ(GetDataCalls[i].LineNum, static_cast<int>(i) + 1);
@@ -198,6 +216,60 @@ TEST_F(TransferTest, BodyLinesAreDotDoubledAndCutHeaderLinesAreNot)
     EXPECT_NE(std::find(Display.begin(), Display.end(), "> X-Change: b"), Display.end());
     EXPECT_EQ(Client.State(), smtpReady);
 }
+
+struct TBatchCase {
+    const char* Name;
+    int Lines;
+    int MaxWrites; // after the DATA command
+};
+
+void PrintTo(const TBatchCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
+
+class BatchTest : public TransferTest, public ::testing::WithParamInterface<TBatchCase> {};
+
+// The message lines go out in few large writes, the final "." with the
+// last of them, and arrive byte for byte as they were written one by one.
+TEST_P(BatchTest, LinesLeaveInFewWritesAndArriveUnchanged)
+{
+    const TBatchCase& c = GetParam();
+    Client.OwnHeaders = true;
+    TLines wire;
+    for (int i = 0; i < c.Lines; ++i) {
+        // Mostly short lines, every fifth one longer up to the limit of
+        // 2046; every seventh begins with a dot.
+        const std::size_t length = static_cast<std::size_t>(i % 5 ? i * 13 % 90 : i * 97 % 2047);
+        std::string line(length, static_cast<char>('a' + i % 26));
+        if (i % 7 == 0 && !line.empty())
+            line.front() = '.';
+        Body.push_back(line);
+        wire.push_back(line.starts_with(".") ? "." + line : line);
+    }
+    wire.push_back(".");
+    TScriptedServer server;
+    server.Lines({"220 ready"}).Expect().Lines({"354 go on"}).ExpectData().Lines({"250 queued"});
+    Connect(server);
+    // The reply to the final "." must not wait for a delayed acknowledgement.
+    bool nodelay = false;
+    EXPECT_EQ(platform::SocketNoDelay(Client.Socket().Handle(), nodelay), 0);
+    EXPECT_TRUE(nodelay);
+    std::vector<int> writes;
+    Client.Socket().OnSendData = [&](net::TCustomAsyncSocket&, int count) { writes.push_back(count); };
+
+    EXPECT_EQ(Run([&] { Client.Data(); }), (TDone {smtpData, 0}));
+    EXPECT_EQ(JoinCrLf(AfterData(server.Received())), JoinCrLf(wire));
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.front(), 6); // "DATA" CR LF
+    EXPECT_LE(static_cast<int>(writes.size()) - 1, c.MaxWrites);
+    EXPECT_EQ(SentSizes.size(), Body.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfer, BatchTest,
+                         ::testing::Values(TBatchCase {"SmallMessageInOneWrite", 30, 1},
+                                           TBatchCase {"LargeMessageInBatches", 3000, 3000 / 20}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(TransferTest, OwnHeadersSendsTheBodyFirstAndARefusedDotFailsTheRequest)
 {
@@ -429,19 +501,25 @@ TEST_F(TransferTest, SendToFileWritesTheMessageAsWritten)
     Body = {"<p>hi</p>", ".dot", "..two"};
     Client.SendMode = smtpToStream;
     const std::string path = TempPath("message.eml");
+    const std::time_t start = std::time(nullptr);
     EXPECT_EQ(Run([&] { Client.SendToFile(path); }), (TDone {smtpToFile, 0}));
     EXPECT_EQ(Client.LastResponse(), "200 Message sent to file");
     EXPECT_EQ(Responses, (TLines {"200 Message sent to file"}));
     EXPECT_EQ(Commands, (TLines {"SendToFile"}));
 
     const TLines& header = Client.HeaderLines().Lines();
+    // The Date of the moment the message was made, in the local zone.
+    ASSERT_GE(header.size(), 7u);
+    const std::string date = header[6].substr(std::min<std::size_t>(6, header[6].size()));
+    const TLines dates = HeaderDatesSince(start);
+    EXPECT_NE(std::find(dates.begin(), dates.end(), date), dates.end()) << header[6];
     const TLines expectedHeader = {"From: alice@example.com",
                                    "To: \"Bob\" <bob@example.com>",
                                    "Subject: Report",
                                    "Sender: alice@example.com",
                                    "Mime-Version: 1.0",
                                    "Content-Type: text/html; charset=\"utf-8\"",
-                                   "Date: " + header.at(6).substr(6),
+                                   "Date: " + date,
                                    "X-Priority: 2",
                                    "Priority: urgent",
                                    "X-MSMail-Priority: High",

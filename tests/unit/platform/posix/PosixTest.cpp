@@ -1,7 +1,7 @@
 // What only the POSIX side of the platform layer has: iconv names and code
 // pages, the OEM code page that follows the ANSI one, errno numbers, paths
 // where a backslash is part of a name, private data beside the settings
-// file and owner-only file modes.
+// file, owner-only file modes, the C locale and named pipes.
 #include "IconvNames.h"
 #include "SocketErrors.h"
 #include "platform/CodePageConv.h"
@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 
 namespace platform {
 namespace {
@@ -53,6 +54,38 @@ TEST(CodePageConv, OemCodePageFollowsTheAnsiOne)
         EXPECT_EQ(SystemOemCodePage(), oem) << ansi;
     }
     SetAnsiCodePageOverride(0);
+}
+
+// The test program never sets a locale: the C locale's callers get UTF-8.
+TEST(CodePages, TheCLocaleGivesUtf8)
+{
+    ASSERT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C");
+    EXPECT_EQ(SystemAnsiCodePage(), 65001u);
+}
+
+// A named pipe with nobody at its other end never stops the program: it
+// reads as empty, cannot be opened for writing, and is no regular file.
+TEST(Files, NamedPipesNeverWait)
+{
+    char dir[] = "/tmp/plonemail-fifo-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    std::vector<std::string> lines {"stale"};
+    EXPECT_FALSE(ReadTextLines(fifo, lines));
+    EXPECT_TRUE(lines.empty());
+    TAppendFile log;
+    const auto err = log.Open(fifo);
+    ASSERT_TRUE(err);
+    EXPECT_EQ(err->Name, "ENXIO");
+    TFile file;
+    ASSERT_FALSE(file.Open(fifo, TFile::TMode::Read));
+    EXPECT_FALSE(file.IsRegularFile());
+    file.Close();
+
+    unlink(fifo.c_str());
+    rmdir(dir);
 }
 
 TEST(Sockets, SystemErrorsMapToSocketNumbers)
