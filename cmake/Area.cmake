@@ -1,9 +1,13 @@
-# plonemail_area(NAME [SYSTEM_DIR DIR] DEPS ...): the static library of one
-# source area, built from every .cpp file in the calling directory and in its
-# subfolder DIR (the system's own sources, whose headers only it sees).
+# plonemail_area(NAME [SYSTEM_DIR DIR] [EXCLUDE FILE...] DEPS ...): the static
+# library of one source area, built from every .cpp file in the calling
+# directory (but the EXCLUDE ones) and in its subfolder DIR (the system's own
+# sources, whose headers only it sees).
 function(plonemail_area name)
-  cmake_parse_arguments(A "" "SYSTEM_DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "SYSTEM_DIR" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(file ${A_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+  endforeach()
   if(A_SYSTEM_DIR)
     file(GLOB system_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${A_SYSTEM_DIR}/*.cpp)
     list(APPEND srcs ${system_srcs})
@@ -37,7 +41,7 @@ function(plonemail_unit_tests area)
   set(exe unit_${area})
   add_executable(${exe} ${srcs})
   target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/src/${area}/${PLONEMAIL_SYSTEM_DIR})
-  target_link_libraries(${exe} PRIVATE ${A_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${exe} PRIVATE ${A_LIBS} plonemail_test_host GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${exe} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_compile_definitions(${exe} PRIVATE
     PLONEMAIL_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

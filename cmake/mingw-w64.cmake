@@ -11,6 +11,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config sees only what was built for Windows, not the build machine's.
+set(ENV{PKG_CONFIG_LIBDIR} "${PLONEMAIL_OPENSSL_ROOT}/lib/pkgconfig")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # -O2: GCC 12's -O3 warns of overlapping copies inside std::string that
 # cannot happen (-Wrestrict). Released programs go without symbols.

@@ -417,6 +417,11 @@ std::vector<std::string> RenderUtf8(const std::string& html)
 
 } // namespace
 
+bool HtmlToPlainTextAvailable()
+{
+    return true;
+}
+
 std::vector<std::string> HtmlToPlainText(const std::vector<std::string>& htmlLines, std::uint32_t codePage)
 {
     std::string html;

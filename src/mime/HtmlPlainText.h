@@ -20,4 +20,8 @@ namespace mime {
 // levels deep) gives no lines.
 std::vector<std::string> HtmlToPlainText(const std::vector<std::string>& htmlLines, std::uint32_t codePage);
 
+// False in a build without the HTML parser, whose HtmlToPlainText gives no
+// lines for any HTML.
+bool HtmlToPlainTextAvailable();
+
 } // namespace mime

@@ -14,7 +14,16 @@ TLines Render(const std::string& html)
     return HtmlToPlainText({html}, kCpUtf8);
 }
 
-TEST(HtmlPlainText, Rules)
+class HtmlPlainText : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HtmlToPlainTextAvailable())
+            GTEST_SKIP() << "this build has no HTML parser";
+    }
+};
+
+TEST_F(HtmlPlainText, Rules)
 {
     const struct {
         const char* What;
@@ -61,7 +70,7 @@ TEST(HtmlPlainText, Rules)
         EXPECT_EQ(Render(c.Html), c.Lines) << c.What;
 }
 
-TEST(HtmlPlainText, TextInTheGivenCodePage)
+TEST_F(HtmlPlainText, TextInTheGivenCodePage)
 {
     // windows-1252: e acute is E9, the euro sign 80; a character the code page
     // lacks becomes "?".
@@ -69,7 +78,7 @@ TEST(HtmlPlainText, TextInTheGivenCodePage)
               (TLines {"Caf\xE9 \x80" "1", "", "?"}));
 }
 
-TEST(HtmlPlainText, LargeAndDeepDocuments)
+TEST_F(HtmlPlainText, LargeAndDeepDocuments)
 {
     // Thousands of paragraphs and list items left open, as old HTML has them.
     std::string many;
