@@ -8,6 +8,7 @@
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <chrono>
 #include <memory>
@@ -115,6 +116,7 @@ private:
         if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTPS)
             Fail("not an https URL");
         const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        host_ = AnsiFromWide(host);
         std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
         path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
         const std::wstring agent = WideFromAnsi(request_.UserAgent.empty() ? "plonemail" : request_.UserAgent);
@@ -132,9 +134,10 @@ private:
         DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
         WinHttpSetOption(request_h_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
         if (!request_.CAFile.empty()) {
-            // Only the root is left to VerifyAgainstCaFile: the host name and
-            // the dates are still WinHTTP's to check.
-            DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+            // The root and the host name are left to VerifyAgainstCaFile (the
+            // name the way OpenSSL checks it, IP addresses included); the
+            // dates are still WinHTTP's to check.
+            DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
             WinHttpSetOption(request_h_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
         }
     }
@@ -188,6 +191,20 @@ private:
             CertFindCertificateInStore(authorities.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr));
         if (!found)
             Fail("the server's certificate does not lead to one in " + request_.CAFile);
+        if (!NamesTheHost(*server))
+            Fail("the server's certificate is not for " + host_);
+    }
+
+    bool NamesTheHost(const CERT_CONTEXT& server) const
+    {
+        const unsigned char* der = server.pbCertEncoded;
+        X509* cert = d2i_X509(nullptr, &der, static_cast<long>(server.cbCertEncoded));
+        if (!cert)
+            return false;
+        const bool named = X509_check_ip_asc(cert, host_.c_str(), 0) == 1 ||
+                           X509_check_host(cert, host_.c_str(), host_.size(), 0, nullptr) == 1;
+        X509_free(cert);
+        return named;
     }
 
     // The PEM certificates of the CA file as a store of Windows.
@@ -230,6 +247,7 @@ private:
 
     const THttpsPost& request_;
     const std::chrono::steady_clock::time_point deadline_;
+    std::string host_;
     TInternet session_, connection_, request_h_;
 };
 
