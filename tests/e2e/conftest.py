@@ -1,5 +1,6 @@
 """Shared fixtures: the program under test, linked into a fresh folder so
 that its settings and log files land beside it, as in an installation."""
+import getpass
 import os
 import shutil
 import subprocess
@@ -16,6 +17,29 @@ WINDOWS = BIN.endswith(".exe")
 
 def command(program, *args):
     return [*EMULATOR, program, *args]
+
+
+# Where the program keeps private data that goes with a settings file (the
+# token cache): beside it, or on Windows in the user's local application
+# data, one folder for every test (Wine's prefix is the test run's).
+PRIVATE_DIR = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "users", getpass.getuser(), "AppData",
+                           "Local", "plonemail") if WINDOWS else None
+
+
+# HTML mails carry a plain-text rendering of their HTML only where the HTML
+# parser was built: not in the Windows build.
+needs_html_text = pytest.mark.skipif(WINDOWS, reason="the Windows build has no HTML parser")
+
+
+def program_path(path):
+    """A path as the program names it: under Wine on drive Z:."""
+    return "Z:" + path.replace("/", "\\") if WINDOWS else path
+
+
+@pytest.fixture(autouse=True)
+def no_private_data_of_other_tests():
+    if PRIVATE_DIR:
+        shutil.rmtree(PRIVATE_DIR, ignore_errors=True)
 
 # The locale the program runs in unless a test sets one on purpose: log
 # dates and converted texts must not depend on the caller's.

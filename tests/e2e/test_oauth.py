@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from conftest import scrambled
+from conftest import PRIVATE_DIR, WINDOWS, scrambled
 from mailjobs import SENT, assert_no_secrets, failure_lines, job, log_file_texts
 from oauthservers import OAUTH_ERROR, OAuthServer, TokenEndpoint
 from tlsservers import make_certificate
@@ -91,7 +91,17 @@ def assert_delivered(r, server, count=1):
 
 
 def cache_file(prog):
-    return prog.file("plonEmail.tokens")
+    return os.path.join(PRIVATE_DIR or prog.dir, "plonEmail.tokens")
+
+
+def token_command(prog, posix, windows):
+    """Writes the token helper for this system (a shell script, or a batch
+    file for cmd.exe) and returns the command that runs it."""
+    if WINDOWS:
+        prog.write("token.cmd", windows.replace("\n", "\r\n"))
+        return "token.cmd"
+    prog.write("token.sh", posix)
+    return "sh token.sh"
 
 
 @pytest.mark.parametrize("mechanism, refresh", [
@@ -112,7 +122,8 @@ def test_token_from_the_endpoint_signs_in(prog, endpoint, mechanism, refresh):
         f"Requesting an OAuth token from {endpoint.url}", "OAuth token received, valid for 3600 seconds"]
     assert auth_lines(texts) == [f"AUTH {mechanism} ****", "235 2.7.0 Authentication successful"]
     assert texts[-1] == SENT
-    assert stat.S_IMODE(os.stat(cache_file(prog)).st_mode) == 0o600
+    if not WINDOWS:  # there the folder's access list keeps others out
+        assert stat.S_IMODE(os.stat(cache_file(prog)).st_mode) == 0o600
 
 
 # The usual setting: STARTTLS, and one CAFile (a bare name, beside the
@@ -131,10 +142,11 @@ def test_over_starttls_with_every_certificate_verified(prog, tmp_path, endpoint)
 
 @pytest.mark.parametrize("where", ["settings", "job"])
 def test_token_from_the_command_signs_in(prog, where):
-    prog.write("token.sh", f"echo '{COMMAND_TOKEN}'\necho 'second line'\necho 'a warning' >&2\n")
+    helper = token_command(prog, f"echo '{COMMAND_TOKEN}'\necho 'second line'\necho 'a warning' >&2\n",
+                           f"@echo {COMMAND_TOKEN}\n@echo second line\n@echo a warning>&2\n")
     in_job = where == "job"
-    keys = {} if in_job else dict(OAuthTokenCommand="sh token.sh")
-    job_bytes = JOB + job('<CFGEMAIL AUTHTYPE="xoauth2" OAUTHTOKENCOMMAND="sh token.sh">') if in_job else JOB
+    keys = {} if in_job else dict(OAuthTokenCommand=helper)
+    job_bytes = JOB + job(f'<CFGEMAIL AUTHTYPE="xoauth2" OAUTHTOKENCOMMAND="{helper}">') if in_job else JOB
     with OAuthServer(USER, lambda token: token == COMMAND_TOKEN) as server:
         r = send(prog, server, "NONE" if in_job else "XOAUTH2", job_bytes=job_bytes, **keys)
     assert_delivered(r, server)
@@ -260,17 +272,20 @@ def process_gone(pid):
         return True
 
 
-@pytest.mark.parametrize("script, error", [
+@pytest.mark.parametrize("script, batch, error", [
     ("echo 'helper: no credentials for mailer' >&2\necho 'more' >&2\nexit 3\n",
+     "@echo helper: no credentials for mailer>&2\n@echo more>&2\n@exit /b 3\n",
      "Error: OAuthTokenCommand failed (exit code 3): helper: no credentials for mailer"),
-    ("echo\necho 'not the first line'\n", "Error: OAuthTokenCommand printed no token"),
+    ("echo\necho 'not the first line'\n", "@echo.\n@echo not the first line\n",
+     "Error: OAuthTokenCommand printed no token"),
     ("echo $$ > shell.pid\nsleep 60 &\necho $! > child.pid\necho 'still waiting' >&2\nwait\n",
+     "@echo still waiting>&2\n@for /l %%i in (0,0,1) do @rem\n",
      "Error: OAuthTokenCommand did not finish within 2 seconds and was stopped: still waiting"),
 ], ids=["exit-code", "empty-line", "time-limit"])
-def test_failing_token_command_fails_the_run(prog, script, error):
-    prog.write("token.sh", script)
+def test_failing_token_command_fails_the_run(prog, script, batch, error):
+    helper = token_command(prog, script, batch)
     with OAuthServer(USER, lambda token: True) as server:
-        r = send(prog, server, Timeout=2, OAuthTokenCommand="sh token.sh")
+        r = send(prog, server, Timeout=2, OAuthTokenCommand=helper)
     assert_fails_before_connecting(prog, r, server, error)
     # Nothing the command started outlives the run.
     for name in ("shell.pid", "child.pid"):

@@ -2,6 +2,7 @@
 mail carries, and the media types of its images and attachments."""
 import pytest
 
+from conftest import needs_html_text
 from examplejobs import deliver_example
 from mailjobs import job, png, text_lines
 from smtpservers import RecordingServer
@@ -27,6 +28,7 @@ def send(prog, *lines):
     return server.received[0].message
 
 
+@needs_html_text
 def test_newsletter_plain_text_holds_greeting_offers_and_links(prog):
     plain, _ = alternative(deliver_example(prog, "newsletter.job").message)
     assert text_lines(plain) == [
@@ -54,6 +56,7 @@ def test_newsletter_plain_text_holds_greeting_offers_and_links(prog):
     (["Caf&eacute;", "cr&egrave;me"], "Café crème", "iso-8859-1"),
     (["Price:", "5&nbsp;&euro;"], "Price: 5 €", "utf-8"),
 ])
+@needs_html_text
 def test_plain_rendering_follows_the_charset_rules_of_the_text_part(prog, html, text, charset):
     plain, _ = alternative(send(prog, "<EMAIL TYPE=HTML>", "<MEMO>", *html, "<ENDMEMO>"))
     assert plain.get_content_charset() == charset

@@ -5,7 +5,7 @@ import subprocess
 
 import pytest
 
-from conftest import SCRAMBLE_BIN, WINDOWS, command
+from conftest import SCRAMBLE_BIN, WINDOWS, command, program_path
 from mailjobs import job, log_file_texts, log_texts
 from smtpservers import RecordingServer
 
@@ -136,7 +136,8 @@ def test_unreadable_settings_file_ends_the_run_with_exit_2(prog):
     prog.write("job.txt", job('<TO EMAIL="b@example.org">'))
     r = prog.run("job.txt", "/NOERROR")
     assert r.returncode == 2
-    assert r.stderr.decode().strip() == f"Cannot read settings file {prog.file('plonEmail.dat')}: Input/output error"
+    assert r.stderr.decode().strip() == (f"Cannot read settings file {program_path(prog.file('plonEmail.dat'))}: "
+                                         "Input/output error")
     assert os.path.exists(prog.file("job.txt"))
 
 

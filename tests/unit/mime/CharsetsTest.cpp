@@ -13,8 +13,9 @@ namespace {
 TEST(Charsets, TableShape)
 {
     const auto& t = CharsetInfos();
-    // Row 0 is the system's: UTF-8 in the C locale the test program runs in.
-    EXPECT_EQ(t[0].CodePage, 65001u);
+    // Row 0 is the system's: UTF-8 in the C locale the test program runs in,
+    // windows-1252 under Wine.
+    EXPECT_EQ(t[0].CodePage, platform::SystemAnsiCodePage() == 65001 ? 65001u : 1252u);
     EXPECT_EQ(t[1].CodePage, kCpUnknown);
     EXPECT_TRUE(t[1].Names.empty());
     EXPECT_EQ(t[2].Names, "utf-8");
@@ -46,8 +47,12 @@ TEST(Charsets, NameToCodePage)
         {"iso-8859", false, kCpUnknown}, {"latin", false, kCpUnknown},
     };
     for (const auto& c : cases) {
+        // A known name whose code page this system cannot convert is refused.
+        const bool ok = c.Ok && platform::CodePageAvailable(c.CodePage);
         std::uint32_t cp = 0;
-        EXPECT_EQ(CharsetToCodePage(c.Name, cp), c.Ok) << c.Name;
+        EXPECT_EQ(CharsetToCodePage(c.Name, cp), ok) << c.Name;
+        if (ok != c.Ok)
+            continue;
         EXPECT_EQ(cp, c.CodePage) << c.Name;
     }
 }

@@ -178,25 +178,5 @@ TEST(FileStreams, RealFileAndMissingFile)
     }
 }
 
-// Pipes and devices could block the run or never end: only regular files
-// are read.
-TEST(FileStreams, OnlyRegularFiles)
-{
-    char dir[] = "/tmp/plonemail-mime-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string fifo = std::string(dir) + "/pipe";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string(dir)}) {
-        try {
-            OpenBufferedFile(path);
-            ADD_FAILURE() << "no exception for " << path;
-        } catch (const EMimeException& e) {
-            EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + path + "\": not a regular file");
-        }
-    }
-    unlink(fifo.c_str());
-    rmdir(dir);
-}
-
 } // namespace
 } // namespace mime

@@ -6,6 +6,8 @@
 #include "platform/CodePages.h"
 #include "platform/Environment.h"
 
+#include "../HostPython.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -37,18 +39,15 @@ std::string DecodeWithPython(const std::string& value)
         hex += kHex[c & 15];
     }
     platform::SetEnvironmentValue("PLONEMAIL_HDR_HEX", hex);
-    const char* script =
-        "/usr/bin/python3 -c \"import os,sys,email,email.policy;"
-        "raw=bytes.fromhex(os.environ['PLONEMAIL_HDR_HEX']);"
-        "m=email.message_from_bytes(b'Subject: '+raw+b'\\r\\n\\r\\n',policy=email.policy.default);"
-        "sys.stdout.write(str(m['Subject']).encode('utf-8').hex())\"";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(script, "r"), pclose);
-    if (!pipe)
-        return "<python not started>";
-    std::string outHex;
-    std::array<char, 4096> buf;
-    while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe.get()))
-        outHex.append(buf.data(), n);
+    int exitCode = 0;
+    const std::string outHex = RunHostPython(
+        {"-c", "import os,sys,email,email.policy;"
+               "raw=bytes.fromhex(os.environ['PLONEMAIL_HDR_HEX']);"
+               "m=email.message_from_bytes(b'Subject: '+raw+b'\\r\\n\\r\\n',policy=email.policy.default);"
+               "sys.stdout.write(str(m['Subject']).encode('utf-8').hex())"},
+        exitCode);
+    if (exitCode != 0)
+        return "<python failed>";
     std::string out;
     for (std::size_t i = 0; i + 1 < outHex.size(); i += 2)
         out.push_back(static_cast<char>(std::stoi(outHex.substr(i, 2), nullptr, 16)));
@@ -153,6 +152,8 @@ TEST(EncodeStatefulHeaderText, Iso2022JpRoundTripsThroughAStandardDecoder)
     for (int i = 0; i < 12; ++i)
         text += "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E text ";  // 日本語
     for (char letter : {'B', 'Q'}) {
+        if (!platform::CodePageAvailable(50220))
+            break;
         const std::string enc = EncodeStatefulHeaderText(50220, "iso-2022-jp", letter, 60, true, text);
         const auto words = SplitWords(enc);
         EXPECT_GT(words.size(), 2u);

@@ -56,6 +56,24 @@ inline std::string ClosedPort()
     return std::to_string(port);
 }
 
+// Whether this system tells a reset connection from a closed one: the peer
+// that receives the reset reads an error, not the end of the stream. (Wine
+// reads the end.)
+inline bool ResetsAreReported()
+{
+    platform::TSocketHandle pair[2];
+    if (!LoopbackPair(pair))
+        return true;
+    platform::SocketSetLinger(pair[1], true, 0);
+    platform::SocketClose(pair[1]);
+    platform::SocketWaitReadable(pair[0], WaitMs);
+    char byte = 0;
+    int err = 0;
+    const long got = platform::SocketRecv(pair[0], &byte, 1, err);
+    platform::SocketClose(pair[0]);
+    return got < 0;
+}
+
 // A plain server: the accept, then the script.
 class TTestServer : public testserver::TScriptServer<TTestServer> {
 public:

@@ -1,6 +1,7 @@
 #include "TempDir.h"
 #include "TestConsole.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "runner/ProcessLog.h"
 #include "runner/fSendEMail.h"
 
@@ -52,11 +53,14 @@ TEST(ProcessLog, DisplayKeeps201LinesFileKeepsAll)
 
 TEST(ProcessLog, LogPathRules)
 {
-    EXPECT_EQ(TProcessLog::ComputeLogPath("", "/prog"), "/prog/plonemail.log");
-    EXPECT_EQ(TProcessLog::ComputeLogPath("mylog.txt", "/prog"), "/prog/mylog.txt");
+    const std::string prog = std::string("/prog") + platform::PathDelim;
+    EXPECT_EQ(TProcessLog::ComputeLogPath("", "/prog"), prog + "plonemail.log");
+    EXPECT_EQ(TProcessLog::ComputeLogPath("mylog.txt", "/prog"), prog + "mylog.txt");
     EXPECT_EQ(TProcessLog::ComputeLogPath("logs/x.log", "/prog"), "logs/x.log");
     EXPECT_EQ(TProcessLog::ComputeLogPath("/var/log/p.log", "/prog"), "/var/log/p.log");
-    EXPECT_EQ(TProcessLog::ComputeLogPath("back\\slash.log", "/prog"), "/prog/back\\slash.log");
+    // A backslash divides a Windows path; elsewhere it is part of the name.
+    EXPECT_EQ(TProcessLog::ComputeLogPath("back\\slash.log", "/prog"),
+              platform::PathDelim == '\\' ? "back\\slash.log" : "/prog/back\\slash.log");
 }
 
 TEST(ProcessLog, UnopenableFileIsReportedAndRunGoesOn)

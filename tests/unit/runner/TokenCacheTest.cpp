@@ -1,12 +1,10 @@
-// The token cache: its expiry rule against a given clock, what survives
-// between runs, and a file only its owner can read.
+// The token cache: its expiry rule against a given clock and what survives
+// between runs.
 #include "runner/TokenCache.h"
 
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace runner;
 
@@ -67,17 +65,6 @@ TEST(TokenCache, ExpiredTokensLeaveTheFileWithTheNextStore)
     ASSERT_FALSE(cache.Store("new", {"token-new", kNow + 3600}, kNow + 200));
     EXPECT_EQ(dir.Read("c.tokens").find("token-old"), std::string::npos);
     EXPECT_NE(dir.Read("c.tokens").find("token-new"), std::string::npos);
-}
-
-TEST(TokenCache, OnlyTheOwnerMayReadTheFile)
-{
-    TTempDir dir;
-    const std::string path = dir.Write("c.tokens", "{}");
-    ::chmod(path.c_str(), 0644);
-    ASSERT_FALSE(TTokenCache(path).Store("a", {"token", kNow + 3600}, kNow));
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 // A damaged or foreign file is no reason to fail: it counts as empty.

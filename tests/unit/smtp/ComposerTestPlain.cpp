@@ -1,4 +1,5 @@
 #include "ComposerTestUtil.h"
+#include "platform/Paths.h"
 
 #include "mime/MimeException.h"
 #include "smtp/AttachmentReader.h"
@@ -207,7 +208,7 @@ TEST_F(PlainComposerTest, FileNamesAreReadBackAsTheyAre)
     Fields.Allow8bitChars = false;
     std::string longName = "the quarterly figures of the northern region with all the remarks and notes.dat";
     longName.resize(80, 'x');
-    const std::vector<std::string> names = {
+    std::vector<std::string> names = {
         "annual report 2024.tx",
         longName,
         std::string(100, 'n') + ".bin",
@@ -215,14 +216,20 @@ TEST_F(PlainComposerTest, FileNamesAreReadBackAsTheyAre)
         "back\\slash.txt",
         "Gr\xFC\xDF""e aus K\xF6ln, mit einem Namen, der lang genug ist, um gefaltet zu werden.txt",
     };
+    // Windows allows neither a double quote nor a backslash in a file name.
+    const bool windowsNames = platform::PathDelim == '\\';
+    if (windowsNames)
+        names.erase(names.begin() + 3, names.begin() + 5);
     std::vector<std::string> files;
     for (const std::string& name : names)
         files.push_back(Dir.Write(name, "x"));
     const TMessage m = Compose({"x"}, files);
     for (const std::string& name : {names[0], names[1], names[2]})
         EXPECT_NE(m.Text.find("\tname=\"" + name + "\"\r\n"), std::string::npos) << name;
-    EXPECT_NE(m.Text.find(R"(	name="say \"hi\".txt")"), std::string::npos);
-    EXPECT_NE(m.Text.find(R"(	name="back\\slash.txt")"), std::string::npos);
+    if (!windowsNames) {
+        EXPECT_NE(m.Text.find(R"(	name="say \"hi\".txt")"), std::string::npos);
+        EXPECT_NE(m.Text.find(R"(	name="back\\slash.txt")"), std::string::npos);
+    }
 
     const std::vector<std::string> tree = MimeTree(m, Dir);
     ASSERT_EQ(tree.size(), 2 + names.size());

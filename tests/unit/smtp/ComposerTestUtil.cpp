@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../HostPython.h"
+#include "../TempDirectory.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include "../TempDirectory.h"
 
 #include <filesystem>
 #include <fstream>
@@ -112,19 +114,11 @@ TMessage Assemble(mime::THeaderFields& fields, const mime::THeaderHook& processH
 std::vector<std::string> MimeTree(const TMessage& message, const TTempDir& dir)
 {
     const std::string file = dir.Write("message.eml", message.Text);
-    const std::string command = "/usr/bin/python3 " PLONEMAIL_TEST_DATA "/mime_tree.py '" + file + "' '" +
-                                dir.Path() + "'";
+    int exitCode = 0;
+    const std::string output =
+        RunHostPython({HostPath(PLONEMAIL_TEST_DATA "/mime_tree.py"), HostPath(file), HostPath(dir.Path())}, exitCode);
     std::vector<std::string> tree;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return tree;
-    }
-    std::array<char, 4096> buffer {};
-    std::string output;
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe))
-        output += buffer.data();
-    EXPECT_EQ(pclose(pipe), 0) << "parser failed: " << command;
+    EXPECT_EQ(exitCode, 0) << "the parser failed on " << file;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);)
         tree.push_back(line);

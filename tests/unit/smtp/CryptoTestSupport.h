@@ -4,6 +4,9 @@
 
 #include "platform/Environment.h"
 
+#include <openssl/err.h>
+#include <openssl/provider.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -29,6 +32,21 @@ public:
     ~TNoProviderModules() { platform::SetEnvironmentValue("OPENSSL_MODULES", old_); }
     TNoProviderModules(const TNoProviderModules&) = delete;
     TNoProviderModules& operator=(const TNoProviderModules&) = delete;
+
+    // A library with the legacy provider built in (the Windows build's)
+    // loads it without a module file: it cannot be taken away.
+    static bool LegacyIsBuiltIn()
+    {
+        TNoProviderModules noModules;
+        OSSL_LIB_CTX* context = OSSL_LIB_CTX_new();
+        OSSL_PROVIDER* legacy = context ? OSSL_PROVIDER_load(context, "legacy") : nullptr;
+        const bool builtIn = legacy != nullptr;
+        if (legacy)
+            OSSL_PROVIDER_unload(legacy);
+        OSSL_LIB_CTX_free(context);
+        ERR_clear_error();
+        return builtIn;
+    }
 
 private:
     std::optional<std::string> old_;

@@ -8,6 +8,8 @@
 #include "platform/Files.h"
 #include "platform/Sockets.h"
 
+#include "../HostPython.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,12 +40,15 @@ std::vector<std::string> HeaderDatesSince(std::time_t from)
 {
     std::vector<std::string> dates;
     for (std::time_t t = from; t <= std::time(nullptr); ++t) {
-        std::tm tm {};
-        localtime_r(&t, &tm);
+        const std::tm tm = *std::localtime(&t);
+        // UTC's fields read as local time lie the zone's offset before t.
+        std::tm utc = *std::gmtime(&t);
+        utc.tm_isdst = tm.tm_isdst;
+        const long offset = static_cast<long>(std::difftime(t, std::mktime(&utc)));
         platform::TSystemTime st;
         st.Year = tm.tm_year + 1900, st.Month = tm.tm_mon + 1, st.Day = tm.tm_mday, st.DayOfWeek = tm.tm_wday;
         st.Hour = tm.tm_hour, st.Minute = tm.tm_min, st.Second = tm.tm_sec;
-        dates.push_back(mime::FormatHeaderDate(st, static_cast<int>(-tm.tm_gmtoff / 60)));
+        dates.push_back(mime::FormatHeaderDate(st, static_cast<int>(-offset / 60)));
     }
     return dates;
 }
@@ -84,22 +89,14 @@ std::map<std::string, std::string> ParseWithPython(const std::string& messagePat
                       "print('Defects=' + str(len(msg.defects)))\n"
                       "print('Body=' + '|'.join(msg.get_content().splitlines()))\n");
     std::map<std::string, std::string> fields;
-    const std::string command = "/usr/bin/python3 " + script + " " + messagePath;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return fields;
-    }
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        std::string line(buffer);
-        if (!line.empty() && line.back() == '\n')
-            line.pop_back();
+    int exitCode = 0;
+    std::istringstream lines(RunHostPython({HostPath(script), HostPath(messagePath)}, exitCode));
+    for (std::string line; std::getline(lines, line);) {
         const auto eq = line.find('=');
         if (eq != std::string::npos)
             fields[line.substr(0, eq)] = line.substr(eq + 1);
     }
-    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_EQ(exitCode, 0);
     std::remove(script.c_str());
     return fields;
 }

@@ -179,6 +179,8 @@ TEST_F(InTempDir, OnlyTheValueOfSrcChanges)
 TEST_F(InTempDir, PathLetterCaseCountsOnThisFileSystem)
 {
     Touch("Logo.PNG");
+    if (platform::FileExists("LOGO.PNG"))
+        GTEST_SKIP() << "this file system ignores the letter case of names";
     Lines lines {R"(<img src="Logo.PNG">)", R"(<img src="LOGO.PNG">)"};
     std::vector<std::string> images;
     Lines reports;
