@@ -37,11 +37,11 @@ struct TChainCloser {
 };
 using TChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, TChainCloser>;
 
+constexpr std::chrono::milliseconds kTimerSlack {50};
+
 std::string WinHttpErrorText(DWORD code)
 {
     switch (code) {
-    case ERROR_WINHTTP_TIMEOUT:
-        return "the time is up";
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
         return "the host name is not known";
     case ERROR_WINHTTP_CANNOT_CONNECT:
@@ -49,6 +49,7 @@ std::string WinHttpErrorText(DWORD code)
     case ERROR_WINHTTP_CONNECTION_ERROR:
         return "the connection was reset";
     case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
@@ -92,7 +93,19 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& why) const { throw EHttpsError(request_.Url + ": " + why); }
-    [[noreturn]] void FailWithSystem() const { Fail(WinHttpErrorText(GetLastError())); }
+    // A step that fails as the time runs out failed for that, whatever
+    // WinHTTP calls it (its timers may end a little early).
+    [[noreturn]] void FailWithSystem() const
+    {
+        const DWORD code = GetLastError();
+        if (code == ERROR_WINHTTP_TIMEOUT || std::chrono::steady_clock::now() >= deadline_ - kTimerSlack)
+            TimedOut();
+        Fail(WinHttpErrorText(code));
+    }
+    [[noreturn]] void TimedOut() const
+    {
+        Fail("timed out after " + std::to_string(request_.TimeoutMs) + " milliseconds");
+    }
 
     // Each step may take what is left of the time of the whole exchange.
     void LimitTheNextStep() const
@@ -100,7 +113,7 @@ private:
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
         if (left <= 0)
-            Fail(WinHttpErrorText(ERROR_WINHTTP_TIMEOUT));
+            TimedOut();
         const int ms = static_cast<int>(left);
         WinHttpSetTimeouts(request_h_.get(), ms, ms, ms, ms);
     }
