@@ -74,13 +74,14 @@ bench: deps
 	bench/compare --plonemail build-bench/plonemail $(COMPARE)
 
 # Windows: the same sources cross-built with mingw-w64 into build-win, with
-# OpenSSL built once from Debian's sources into build-win/openssl.
+# OpenSSL built once from Debian's sources into build-win/openssl (kept
+# there: later builds reuse it).
 WIN_CMAKE = cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
 	-DPLONEMAIL_OPENSSL_ROOT=$(CURDIR)/build-win/openssl -DOPENSSL_ROOT_DIR=$(CURDIR)/build-win/openssl \
 	-DOPENSSL_USE_STATIC_LIBS=ON >/dev/null
 
 windows:
-	@scripts/deps-windows.sh
+	@scripts/deps.sh windows
 	scripts/win-openssl.sh build-win/openssl
 	$(WIN_CMAKE)
 	cmake --build build-win -j$(JOBS) --target plonemail plonemail-scramble
