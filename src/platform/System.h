@@ -2,12 +2,14 @@
 // What each system's folder (posix/, win32/) provides to the shared sources
 // of the platform layer; not for use outside it.
 
+#include "platform/Clock.h"
 #include "platform/HttpsClient.h"
 #include "platform/Resolver.h"
 #include "platform/Sockets.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,12 @@ bool SystemRandomBytes(unsigned char* buffer, std::size_t n);
 int SystemLookup(const std::string& host, TLookupFamily family, std::vector<TSockAddr>& addresses);
 // Port of a service from the system's services database.
 bool SystemServicePort(const std::string& name, const std::string& proto, std::uint16_t& port);
+
+// A calendar time with its milliseconds as the system time of the clock.
+TSystemTime SystemTimeOf(const std::tm& tm, int millisecond);
+
+// The calendar time of the local zone at a time.
+std::tm LocalCalendarTime(std::time_t time);
 
 // The ANSI code page of the process locale, before any override.
 unsigned ProcessAnsiCodePage();

@@ -1,34 +1,8 @@
 #include "platform/Clock.h"
 
+#include "platform/System.h"
+
 #include <ctime>
-
-namespace platform {
-
-namespace {
-
-std::string FormatNow(const char* pattern)
-{
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    char buf[64];
-    std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
-    return std::string(buf, n);
-}
-
-} // namespace
-
-std::string LocalDateText()
-{
-    return FormatNow("%d/%b/%y");
-}
-
-std::string LocalTimeText()
-{
-    return FormatNow("%H:%M:%S");
-}
-
-} // namespace platform
 
 namespace platform {
 
@@ -39,20 +13,6 @@ timespec RealTimeNow()
     timespec ts {};
     clock_gettime(CLOCK_REALTIME, &ts);
     return ts;
-}
-
-TSystemTime FromTm(const std::tm& tm, long nanoseconds)
-{
-    TSystemTime t;
-    t.Year = tm.tm_year + 1900;
-    t.Month = tm.tm_mon + 1;
-    t.Day = tm.tm_mday;
-    t.DayOfWeek = tm.tm_wday;
-    t.Hour = tm.tm_hour;
-    t.Minute = tm.tm_min;
-    t.Second = tm.tm_sec;
-    t.Millisecond = static_cast<int>(nanoseconds / 1000000);
-    return t;
 }
 
 } // namespace
@@ -67,7 +27,7 @@ TSystemTime LocalTimeNow(int& biasMinutes)
         return UtcTimeNow();
     }
     biasMinutes = static_cast<int>(-tm.tm_gmtoff / 60);
-    return FromTm(tm, ts.tv_nsec);
+    return SystemTimeOf(tm, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
 TSystemTime UtcTimeNow()
@@ -75,7 +35,7 @@ TSystemTime UtcTimeNow()
     const timespec ts = RealTimeNow();
     std::tm tm {};
     gmtime_r(&ts.tv_sec, &tm);
-    return FromTm(tm, ts.tv_nsec);
+    return SystemTimeOf(tm, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
 std::uint64_t SystemTimeAsFileTime()
@@ -84,6 +44,13 @@ std::uint64_t SystemTimeAsFileTime()
     const timespec ts = RealTimeNow();
     return (static_cast<std::uint64_t>(ts.tv_sec) + kSecondsFrom1601To1970) * 10000000u +
            static_cast<std::uint64_t>(ts.tv_nsec) / 100u;
+}
+
+std::tm LocalCalendarTime(std::time_t time)
+{
+    std::tm tm {};
+    localtime_r(&time, &tm);
+    return tm;
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "SocketErrors.h"
 #include "SystemSockets.h"
+#include "platform/SocketForms.h"
 #include "platform/System.h"
 
 #include <dirent.h>
@@ -33,6 +34,16 @@ int Result(int rc)
     return rc == 0 ? 0 : WsaErrorFromErrno(errno);
 }
 
+int AddressOf(int (*query)(int, sockaddr*, socklen_t*), TSocketHandle socket, TSockAddr& addr)
+{
+    socklen_t length = sizeof addr.Storage;
+    const int rc = query(Fd(socket), Address(addr), &length);
+    addr.Length = static_cast<int>(length);
+    return Result(rc);
+}
+
+} // namespace
+
 int SetIntOption(TSocketHandle socket, int level, int name, int value)
 {
     return Result(::setsockopt(Fd(socket), level, name, &value, sizeof value));
@@ -43,44 +54,6 @@ int GetIntOption(TSocketHandle socket, int level, int name, int& value)
     socklen_t length = sizeof value;
     return Result(::getsockopt(Fd(socket), level, name, &value, &length));
 }
-
-int SystemFamily(TAddressFamily family)
-{
-    switch (family) {
-    case TAddressFamily::IPv4: return AF_INET;
-    case TAddressFamily::IPv6: return AF_INET6;
-    default: return AF_UNSPEC;
-    }
-}
-
-int SystemType(TSocketKind kind)
-{
-    switch (kind) {
-    case TSocketKind::Stream: return SOCK_STREAM;
-    case TSocketKind::Datagram: return SOCK_DGRAM;
-    default: return SOCK_RAW;
-    }
-}
-
-sockaddr* Address(TSockAddr& addr)
-{
-    return reinterpret_cast<sockaddr*>(addr.Storage.data());
-}
-
-const sockaddr* Address(const TSockAddr& addr)
-{
-    return reinterpret_cast<const sockaddr*>(addr.Storage.data());
-}
-
-int AddressOf(int (*query)(int, sockaddr*, socklen_t*), TSocketHandle socket, TSockAddr& addr)
-{
-    socklen_t length = sizeof addr.Storage;
-    const int rc = query(Fd(socket), Address(addr), &length);
-    addr.Length = static_cast<int>(length);
-    return Result(rc);
-}
-
-} // namespace
 
 int WsaErrorFromErrno(int err)
 {
@@ -254,16 +227,6 @@ int SocketPendingError(TSocketHandle socket)
     return WsaErrorFromErrno(value);
 }
 
-int SocketSetReuseAddress(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
-}
-
-int SocketSetKeepAlive(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0);
-}
-
 int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs)
 {
     const auto seconds = [](int ms) { return ms < 1000 ? 1 : ms / 1000; };
@@ -274,35 +237,12 @@ int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs)
     return SetIntOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, seconds(intervalMs));
 }
 
-int SocketSetNoDelay(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
-}
-
-int SocketNoDelay(TSocketHandle socket, bool& on)
-{
-    int value = 0;
-    const int err = GetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, value);
-    on = value != 0;
-    return err;
-}
-
 int SocketSetLinger(TSocketHandle socket, bool on, int seconds)
 {
     linger value {};
     value.l_onoff = on ? 1 : 0;
     value.l_linger = seconds;
     return Result(::setsockopt(Fd(socket), SOL_SOCKET, SO_LINGER, &value, sizeof value));
-}
-
-int SocketSendBufferSize(TSocketHandle socket, int& size)
-{
-    return GetIntOption(socket, SOL_SOCKET, SO_SNDBUF, size);
-}
-
-int SocketReceiveBufferSize(TSocketHandle socket, int& size)
-{
-    return GetIntOption(socket, SOL_SOCKET, SO_RCVBUF, size);
 }
 
 int SocketListen(TSocketHandle socket, int backlog)

@@ -1,5 +1,7 @@
 #include "platform/Clock.h"
 
+#include "platform/System.h"
+
 #include <windows.h>
 
 #include <ctime>
@@ -7,16 +9,6 @@
 namespace platform {
 
 namespace {
-
-std::string FormatNow(const char* pattern)
-{
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_s(&tm, &now);
-    char buf[64];
-    std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
-    return std::string(buf, n);
-}
 
 TSystemTime FromSystemTime(const SYSTEMTIME& st)
 {
@@ -34,16 +26,6 @@ TSystemTime FromSystemTime(const SYSTEMTIME& st)
 
 } // namespace
 
-std::string LocalDateText()
-{
-    return FormatNow("%d/%b/%y");
-}
-
-std::string LocalTimeText()
-{
-    return FormatNow("%H:%M:%S");
-}
-
 // Through the C runtime, like the log's date and time: the zone is TZ when
 // set, else the system's.
 TSystemTime LocalTimeNow(int& biasMinutes)
@@ -59,16 +41,7 @@ TSystemTime LocalTimeNow(int& biasMinutes)
         return UtcTimeNow();
     }
     biasMinutes = static_cast<int>((_timezone + (tm.tm_isdst > 0 ? _dstbias : 0)) / 60);
-    TSystemTime t;
-    t.Year = tm.tm_year + 1900;
-    t.Month = tm.tm_mon + 1;
-    t.Day = tm.tm_mday;
-    t.DayOfWeek = tm.tm_wday;
-    t.Hour = tm.tm_hour;
-    t.Minute = tm.tm_min;
-    t.Second = tm.tm_sec;
-    t.Millisecond = static_cast<int>(ticks / 10000u % 1000u);
-    return t;
+    return SystemTimeOf(tm, static_cast<int>(ticks / 10000u % 1000u));
 }
 
 TSystemTime UtcTimeNow()
@@ -83,6 +56,13 @@ std::uint64_t SystemTimeAsFileTime()
     FILETIME ft {};
     GetSystemTimeAsFileTime(&ft);
     return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+
+std::tm LocalCalendarTime(std::time_t time)
+{
+    std::tm tm {};
+    localtime_s(&tm, &time);
+    return tm;
 }
 
 } // namespace platform

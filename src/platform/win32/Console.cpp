@@ -26,31 +26,12 @@ bool SomeoneCanAnswer()
 
 } // namespace
 
-void TConsole::ShowTitle(const std::string& windowCaption, const std::string& groupCaption)
-{
-    std::printf("%s\n%s\n", windowCaption.c_str(), groupCaption.c_str());
-    std::fflush(stdout);
-}
-
-void TConsole::ShowLine(const std::string& line)
-{
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 void TConsole::MessageBox(const std::string& title, const std::string& text)
 {
     std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     std::fflush(stderr);
     if (SomeoneCanAnswer())
         MessageBoxW(nullptr, WideFromAnsi(text).c_str(), WideFromAnsi(title).c_str(), MB_OK | MB_ICONERROR);
-}
-
-void TConsole::Error(const std::string& text)
-{
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
 }
 
 bool TConsole::ErrorIsTerminal() const

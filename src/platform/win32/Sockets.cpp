@@ -1,6 +1,7 @@
 #include "platform/Sockets.h"
 
 #include "SystemSockets.h"
+#include "platform/SocketForms.h"
 #include "platform/System.h"
 
 #include <mstcpip.h>
@@ -21,45 +22,6 @@ int Result(int rc)
     return rc == 0 ? 0 : WSAGetLastError();
 }
 
-int SetIntOption(TSocketHandle socket, int level, int name, int value)
-{
-    return Result(::setsockopt(Sock(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value));
-}
-
-int GetIntOption(TSocketHandle socket, int level, int name, int& value)
-{
-    int length = sizeof value;
-    return Result(::getsockopt(Sock(socket), level, name, reinterpret_cast<char*>(&value), &length));
-}
-
-int SystemFamily(TAddressFamily family)
-{
-    switch (family) {
-    case TAddressFamily::IPv4: return AF_INET;
-    case TAddressFamily::IPv6: return AF_INET6;
-    default: return AF_UNSPEC;
-    }
-}
-
-int SystemType(TSocketKind kind)
-{
-    switch (kind) {
-    case TSocketKind::Stream: return SOCK_STREAM;
-    case TSocketKind::Datagram: return SOCK_DGRAM;
-    default: return SOCK_RAW;
-    }
-}
-
-sockaddr* Address(TSockAddr& addr)
-{
-    return reinterpret_cast<sockaddr*>(addr.Storage.data());
-}
-
-const sockaddr* Address(const TSockAddr& addr)
-{
-    return reinterpret_cast<const sockaddr*>(addr.Storage.data());
-}
-
 int SetBlocking(SOCKET s, bool blocking)
 {
     u_long nonBlocking = blocking ? 0 : 1;
@@ -77,6 +39,17 @@ bool WaitFor(TSocketHandle socket, bool write, int timeoutMs)
 }
 
 } // namespace
+
+int SetIntOption(TSocketHandle socket, int level, int name, int value)
+{
+    return Result(::setsockopt(Sock(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+int GetIntOption(TSocketHandle socket, int level, int name, int& value)
+{
+    int length = sizeof value;
+    return Result(::getsockopt(Sock(socket), level, name, reinterpret_cast<char*>(&value), &length));
+}
 
 void EnsureSockets()
 {
@@ -219,16 +192,6 @@ int SocketPendingError(TSocketHandle socket)
     return err == WSAEWOULDBLOCK || err == WSAENOTCONN ? 0 : err;
 }
 
-int SocketSetReuseAddress(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
-}
-
-int SocketSetKeepAlive(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, on ? 1 : 0);
-}
-
 int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs)
 {
     tcp_keepalive values {};
@@ -240,19 +203,6 @@ int SocketSetKeepAliveValues(TSocketHandle socket, int timeMs, int intervalMs)
                              nullptr, nullptr));
 }
 
-int SocketSetNoDelay(TSocketHandle socket, bool on)
-{
-    return SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0);
-}
-
-int SocketNoDelay(TSocketHandle socket, bool& on)
-{
-    int value = 0;
-    const int err = GetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, value);
-    on = value != 0;
-    return err;
-}
-
 int SocketSetLinger(TSocketHandle socket, bool on, int seconds)
 {
     linger value {};
@@ -260,16 +210,6 @@ int SocketSetLinger(TSocketHandle socket, bool on, int seconds)
     value.l_linger = static_cast<u_short>(seconds);
     return Result(::setsockopt(Sock(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&value),
                                sizeof value));
-}
-
-int SocketSendBufferSize(TSocketHandle socket, int& size)
-{
-    return GetIntOption(socket, SOL_SOCKET, SO_SNDBUF, size);
-}
-
-int SocketReceiveBufferSize(TSocketHandle socket, int& size)
-{
-    return GetIntOption(socket, SOL_SOCKET, SO_RCVBUF, size);
 }
 
 int SocketListen(TSocketHandle socket, int backlog)
