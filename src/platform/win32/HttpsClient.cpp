@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -22,20 +23,12 @@ struct TInternetCloser {
 };
 using TInternet = std::unique_ptr<void, TInternetCloser>;
 
-struct TStoreCloser {
-    void operator()(HCERTSTORE s) const { CertCloseStore(s, 0); }
-};
-using TStore = std::unique_ptr<void, TStoreCloser>;
-
 struct TCertCloser {
     void operator()(PCCERT_CONTEXT c) const { CertFreeCertificateContext(c); }
 };
 using TCert = std::unique_ptr<const CERT_CONTEXT, TCertCloser>;
 
-struct TChainCloser {
-    void operator()(PCCERT_CHAIN_CONTEXT c) const { CertFreeCertificateChain(c); }
-};
-using TChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, TChainCloser>;
+using TX509 = std::unique_ptr<X509, decltype(&X509_free)>;
 
 constexpr std::chrono::milliseconds kTimerSlack {50};
 
@@ -53,7 +46,7 @@ std::string WinHttpErrorText(DWORD code)
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
-        return "the server's certificate does not verify";
+        return "the server's certificate does not verify (WinHTTP error " + std::to_string(code) + ")";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
         return "the server's reply is not HTTP";
     default:
@@ -147,9 +140,7 @@ private:
         DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
         WinHttpSetOption(request_h_.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
         if (!request_.CAFile.empty()) {
-            // The root and the host name are left to VerifyAgainstCaFile (the
-            // name the way OpenSSL checks it, IP addresses included); the
-            // dates are still WinHTTP's to check.
+            // The chain and the host name are left to VerifyAgainstCaFile.
             DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
             WinHttpSetOption(request_h_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
         }
@@ -180,7 +171,8 @@ private:
         }
     }
 
-    // The server's chain must end in a certificate of the CA file.
+    // The server's chain (what it sent) must lead to a certificate of the CA
+    // file and name the host, checked by OpenSSL as on other systems.
     void VerifyAgainstCaFile() const
     {
         PCCERT_CONTEXT serverCert = nullptr;
@@ -189,55 +181,47 @@ private:
             !serverCert)
             Fail("the server sent no certificate");
         const TCert server(serverCert);
-        const TStore authorities = CaFileStore();
-        CERT_CHAIN_PARA para {};
-        para.cbSize = sizeof para;
-        PCCERT_CHAIN_CONTEXT chainContext = nullptr;
-        CertGetCertificateChain(nullptr, server.get(), nullptr, authorities.get(), &para, 0, nullptr, &chainContext);
-        const TChain chain(chainContext);
-        if (!chain || chain->cChain == 0 ||
-            (chain->TrustStatus.dwErrorStatus & ~CERT_TRUST_IS_UNTRUSTED_ROOT) != CERT_TRUST_NO_ERROR)
-            Fail("the server's certificate does not verify");
-        const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-        const PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-        const TCert found(
-            CertFindCertificateInStore(authorities.get(), X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr));
-        if (!found)
-            Fail("the server's certificate does not lead to one in " + request_.CAFile);
-        if (!NamesTheHost(*server))
-            Fail("the server's certificate is not for " + host_);
+        const TX509 leaf = FromWindows(server.get());
+        const std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> sent(
+            sk_X509_new_null(), [](STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); });
+        for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(server->hCertStore, c)) != nullptr;)
+            if (TX509 cert = FromWindows(c); cert && sent && sk_X509_push(sent.get(), cert.get()) > 0)
+                cert.release();
+        const std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)> authorities(CaFileStore(), &X509_STORE_free);
+        const std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> check(X509_STORE_CTX_new(),
+                                                                                  &X509_STORE_CTX_free);
+        if (!leaf || !authorities || !check ||
+            X509_STORE_CTX_init(check.get(), authorities.get(), leaf.get(), sent.get()) != 1)
+            Fail("the server's certificate cannot be read");
+        X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(check.get());
+        X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+        if (X509_VERIFY_PARAM_set1_ip_asc(param, host_.c_str()) != 1)
+            X509_VERIFY_PARAM_set1_host(param, host_.c_str(), host_.size());
+        if (X509_verify_cert(check.get()) != 1)
+            Fail(std::string("the server's certificate does not verify: ") +
+                 X509_verify_cert_error_string(X509_STORE_CTX_get_error(check.get())));
     }
 
-    bool NamesTheHost(const CERT_CONTEXT& server) const
+    static TX509 FromWindows(PCCERT_CONTEXT cert)
     {
-        const unsigned char* der = server.pbCertEncoded;
-        X509* cert = d2i_X509(nullptr, &der, static_cast<long>(server.cbCertEncoded));
-        if (!cert)
-            return false;
-        const bool named = X509_check_ip_asc(cert, host_.c_str(), 0) == 1 ||
-                           X509_check_host(cert, host_.c_str(), host_.size(), 0, nullptr) == 1;
-        X509_free(cert);
-        return named;
+        const unsigned char* der = cert->pbCertEncoded;
+        return TX509(d2i_X509(nullptr, &der, static_cast<long>(cert->cbCertEncoded)), &X509_free);
     }
 
-    // The PEM certificates of the CA file as a store of Windows.
-    TStore CaFileStore() const
+    // The PEM certificates of the CA file as trusted certificates.
+    X509_STORE* CaFileStore() const
     {
         std::string pem;
         if (auto err = ReadFileText(request_.CAFile, pem))
             Fail("cannot read CA file " + request_.CAFile + ": " + err->Message);
-        TStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+        X509_STORE* store = X509_STORE_new();
         std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
                                                      &BIO_free);
-        while (X509* cert = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr) {
-            unsigned char* der = nullptr;
-            const int length = i2d_X509(cert, &der);
-            if (length > 0)
-                CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der, static_cast<DWORD>(length),
-                                                 CERT_STORE_ADD_ALWAYS, nullptr);
-            OPENSSL_free(der);
+        while (X509* cert = store && bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr) {
+            X509_STORE_add_cert(store, cert);
             X509_free(cert);
         }
+        ERR_clear_error(); // the end of the text reads as an error
         return store;
     }
 
