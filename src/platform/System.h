@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/HttpsClient.h"
 #include "platform/Resolver.h"
+#include "platform/ShellCommand.h"
 #include "platform/Sockets.h"
 
 #include <cstddef>
@@ -35,6 +36,23 @@ std::tm LocalCalendarTime(std::time_t time);
 
 // The ANSI code page of the process locale, before any override.
 unsigned ProcessAnsiCodePage();
+
+// A command started by RunShellCommand, as the shared wait sees it.
+class TRunningCommand {
+public:
+    virtual ~TRunningCommand() = default;
+    // True once the shell itself has ended.
+    virtual bool HasEnded() = 0;
+    // True while its standard output or error is still open.
+    virtual bool OutputOpen() const = 0;
+    // Adds what the command wrote to the result, waiting up to waitMs for it.
+    virtual void Take(int waitMs, TCommandResult& result) = 0;
+};
+
+// Collects the output until the shell has ended and its output is closed
+// (or, after it has ended, what it left running has had a moment to close
+// it), or the time is up (TimedOut).
+void CollectCommandOutput(TRunningCommand& run, TCommandResult& result, std::uint32_t timeoutMs);
 
 // The POST itself, once HttpsPost has checked the URL and the CA file.
 THttpsReply SystemHttpsPost(const THttpsPost& request);

@@ -1,10 +1,10 @@
 #include "platform/ShellCommand.h"
 
+#include "platform/System.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,14 +18,6 @@ extern char** environ;
 namespace platform {
 
 namespace {
-
-using TSteadyClock = std::chrono::steady_clock;
-
-// The shell's end is noticed by looking this often.
-constexpr int kExitCheckMs = 50;
-// Once the shell has ended, what it left running may still hold its output
-// open; that is waited for this long before it is killed.
-constexpr int kLeftoverWaitMs = 200;
 
 [[noreturn]] void Fail(const std::string& what, int err)
 {
@@ -118,7 +110,7 @@ private:
 
 // True once the process has ended; it is not reaped, so that its process
 // group cannot be taken over by another process meanwhile.
-bool HasEnded(pid_t pid)
+bool ShellHasEnded(pid_t pid)
 {
     siginfo_t info {};
     return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
@@ -139,39 +131,16 @@ void ReadSome(TFd& fd, std::string& into)
     into.append(buf, std::min(room, static_cast<std::size_t>(n)));
 }
 
-class TCommandRun {
+class TCommandRun : public TRunningCommand {
 public:
     TCommandRun(pid_t pid, TFd out, TFd err) : pid_(pid), out_(std::move(out)), err_(std::move(err)) {}
-    ~TCommandRun()
+    ~TCommandRun() override
     {
         if (!finished_)
             Finish();
     }
     TCommandRun(const TCommandRun&) = delete;
     TCommandRun& operator=(const TCommandRun&) = delete;
-
-    // Collects the output until the shell has ended and its output is
-    // closed, or the time is up.
-    void Collect(TCommandResult& result, std::uint32_t timeoutMs)
-    {
-        const auto deadline = TSteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-        auto leftoverDeadline = TSteadyClock::time_point::max();
-        for (;;) {
-            const auto now = TSteadyClock::now();
-            if (leftoverDeadline == TSteadyClock::time_point::max() && HasEnded(pid_))
-                leftoverDeadline = now + std::chrono::milliseconds(kLeftoverWaitMs);
-            const bool ended = leftoverDeadline != TSteadyClock::time_point::max();
-            if (ended && (!OutputOpen() || now >= leftoverDeadline))
-                return;
-            if (now >= deadline) {
-                result.TimedOut = true;
-                return;
-            }
-            const auto until = std::min(deadline, ended ? leftoverDeadline : now + std::chrono::milliseconds(kExitCheckMs));
-            Poll(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1,
-                 result);
-        }
-    }
 
     // Kills whatever of the command still runs and reaps the shell.
     int Finish()
@@ -184,10 +153,10 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-private:
-    bool OutputOpen() const { return out_.Open() || err_.Open(); }
+    bool HasEnded() override { return ShellHasEnded(pid_); }
+    bool OutputOpen() const override { return out_.Open() || err_.Open(); }
 
-    void Poll(int waitMs, TCommandResult& result)
+    void Take(int waitMs, TCommandResult& result) override
     {
         pollfd fds[2];
         nfds_t count = 0;
@@ -204,6 +173,7 @@ private:
         }
     }
 
+private:
     pid_t pid_;
     TFd out_, err_;
     bool finished_ = false;
@@ -220,7 +190,7 @@ TCommandResult RunShellCommand(const std::string& command, std::uint32_t timeout
     err.Write.Close();
     TCommandRun run(pid, std::move(out.Read), std::move(err.Read));
     TCommandResult result;
-    run.Collect(result, timeoutMs);
+    CollectCommandOutput(run, result, timeoutMs);
     const int code = run.Finish();
     result.ExitCode = result.TimedOut ? -1 : code;
     return result;

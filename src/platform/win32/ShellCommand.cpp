@@ -1,24 +1,19 @@
 #include "platform/ShellCommand.h"
 
 #include "Win32Error.h"
+#include "platform/System.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <utility>
 
 namespace platform {
 
 namespace {
 
-using TSteadyClock = std::chrono::steady_clock;
-
 // The pipes are looked at this often while the command runs.
 constexpr DWORD kPollMs = 10;
-// Once cmd.exe has ended, what it left running may still hold its output
-// open; that is waited for this long before it is ended.
-constexpr int kLeftoverWaitMs = 200;
 
 [[noreturn]] void Fail(const std::string& what)
 {
@@ -139,44 +134,32 @@ void ReadAvailable(THandle& pipe, std::string& into)
     }
 }
 
-class TCommandRun {
+class TCommandRun : public TRunningCommand {
 public:
     TCommandRun(THandle job, THandle process, THandle out, THandle err)
         : job_(std::move(job)), process_(std::move(process)), out_(std::move(out)), err_(std::move(err))
     {
     }
-    ~TCommandRun() { Finish(); }
+    ~TCommandRun() override { Finish(); }
     TCommandRun(const TCommandRun&) = delete;
     TCommandRun& operator=(const TCommandRun&) = delete;
 
-    // Collects the output until cmd.exe has ended and its output is closed,
-    // or the time is up.
-    void Collect(TCommandResult& result, std::uint32_t timeoutMs)
+    bool HasEnded() override { return WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0; }
+    bool OutputOpen() const override { return out_.Open() || err_.Open(); }
+
+    // Pipes cannot be waited for with the process: they are looked at every
+    // few milliseconds.
+    void Take(int waitMs, TCommandResult& result) override
     {
-        const auto deadline = TSteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-        auto leftoverDeadline = TSteadyClock::time_point::max();
-        for (;;) {
-            ReadAvailable(out_, result.Output);
-            ReadAvailable(err_, result.Errors);
-            const auto now = TSteadyClock::now();
-            const bool ended = leftoverDeadline != TSteadyClock::time_point::max();
-            if (ended && (!OutputOpen() || now >= leftoverDeadline))
-                return;
-            if (now >= deadline) {
-                result.TimedOut = true;
-                return;
-            }
-            if (!ended && WaitForSingleObject(process_.Get(), 0) == WAIT_OBJECT_0) {
-                leftoverDeadline = now + std::chrono::milliseconds(kLeftoverWaitMs);
-                continue;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-            const DWORD wait = static_cast<DWORD>(std::min<long long>(kPollMs, left + 1));
-            if (ended)
-                Sleep(wait);
-            else
-                WaitForSingleObject(process_.Get(), wait);
-        }
+        ReadAvailable(out_, result.Output);
+        ReadAvailable(err_, result.Errors);
+        const DWORD wait = static_cast<DWORD>(std::min<int>(static_cast<int>(kPollMs), waitMs));
+        if (HasEnded())
+            Sleep(wait);
+        else
+            WaitForSingleObject(process_.Get(), wait);
+        ReadAvailable(out_, result.Output);
+        ReadAvailable(err_, result.Errors);
     }
 
     // cmd.exe's exit code; -1 while it still runs.
@@ -201,8 +184,6 @@ public:
     }
 
 private:
-    bool OutputOpen() const { return out_.Open() || err_.Open(); }
-
     THandle job_, process_, out_, err_;
 };
 
@@ -218,7 +199,7 @@ TCommandResult RunShellCommand(const std::string& command, std::uint32_t timeout
     err.Write.Close();
     TCommandRun run(std::move(job), std::move(process), std::move(out.Read), std::move(err.Read));
     TCommandResult result;
-    run.Collect(result, timeoutMs);
+    CollectCommandOutput(run, result, timeoutMs);
     result.ExitCode = result.TimedOut ? -1 : run.ExitCode();
     run.Finish();
     return result;
